@@ -1,0 +1,85 @@
+# End-to-end test harness, sourced by the test scripts.
+#   $1: folder of the built tools   $2: source tree
+# A case runs a tool with given standard input in a scratch folder and
+# compares standard output, the exit status, standard error and files
+# byte for byte. The script ends with the count line CTest readers expect.
+set -u
+BIN=$(cd "$1" && pwd)
+SRC=$(cd "$2" && pwd)
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK" || exit 1
+passed=0
+failed=0
+case_name=""
+case_ok=1
+
+# begin NAME: starts a case in an empty scratch folder.
+begin() {
+  finish_case
+  case_name=$1
+  case_ok=1
+  rm -rf "$WORK/c" && mkdir "$WORK/c" && cd "$WORK/c" || exit 1
+}
+
+finish_case() {
+  [ -n "$case_name" ] || return 0
+  if [ "$case_ok" = 1 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  case_name=""
+}
+
+bad() {
+  case_ok=0
+  echo "FAIL [$case_name]: $*" >&2
+}
+
+# run INPUT TOOL [ARGS...]: INPUT is printf %b text for standard input
+# (use - to leave standard input as a file given by $STDIN_FILE).
+run() {
+  local input=$1 tool=$2
+  shift 2
+  if [ "$input" = - ]; then
+    "$BIN/$tool" "$@" <"$STDIN_FILE" >out 2>err
+  else
+    printf '%b' "$input" | "$BIN/$tool" "$@" >out 2>err
+  fi
+  status=$?
+}
+
+# same_bytes FILE EXPECTED: EXPECTED is printf %b text.
+same_bytes() {
+  printf '%b' "$2" >"$WORK/expected"
+  if ! cmp -s "$WORK/expected" "$1"; then
+    bad "$1 differs; expected:"
+    od -c "$WORK/expected" | head -20 >&2
+    echo "got:" >&2
+    od -c "$1" 2>&1 | head -20 >&2
+  fi
+}
+
+expect_out() { same_bytes out "$1"; }
+expect_status() { [ "$status" = "$1" ] || bad "status $status, expected $1"; }
+expect_no_err() { [ ! -s err ] || bad "unexpected standard error: $(cat err)"; }
+expect_file() { same_bytes "$1" "$2"; }
+expect_no_file() { [ ! -e "$1" ] || bad "$1 should not exist"; }
+
+# expect_err PATTERN: standard error is exactly one line matching the
+# extended regular expression.
+expect_err() {
+  local lines
+  lines=$(wc -l <err)
+  [ "$lines" = 1 ] || bad "standard error has $lines lines: $(cat err)"
+  grep -Eq -- "$1" err || bad "standard error '$(cat err)' does not match '$1'"
+}
+
+# An unguarded failure: nothing more on standard output, one diagnostic, status 2.
+expect_unguarded() {
+  [ "$status" = 2 ] || bad "status $status, expected 2"
+  expect_err "$1"
+}
+
+summary() {
+  finish_case
+  echo "$passed passed, $failed failed"
+  [ "$failed" = 0 ]
+}
