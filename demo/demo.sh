@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every tool on the sample data in a temporary folder and shows what
+# each was given and what it gave back.
+#   $1: folder of the built tools   $2: folder of the sample data
+set -u
+BIN=$(cd "$1" && pwd)
+DATA=$(cd "$2" && pwd)
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK" || exit 1
+cp "$DATA"/* .
+
+step() { printf '\n=== %s\n' "$*"; }
+show() { printf -- '--- %s:\n' "$1"; cat "$1"; }
+
+step "zeb_index_rotate < reflections4.hkl"
+"$BIN/zeb_index_rotate" < reflections4.hkl
+echo "(status $?)"
+
+# (each tool adds its steps below)
+
+printf '\nDemo finished in %s (removed on exit).\n' "$WORK"
