@@ -1,0 +1,73 @@
+// num_greater A B: writes the single character 1 when A is greater than B,
+// else 0, with no line feed.
+//
+// Scripts call this in tight loops, so it stays tiny: no stdio streams,
+// no text layer, one write(2). The start-up floating-point mode (values
+// below 2^-126 count as zero) comes from the object every tool links.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int failure_status = 2;
+
+// One line "num_greater: subject: reason" on standard error, status 2.
+// An argument is shown cut short and with control characters replaced,
+// so that the diagnostic stays one readable line.
+[[noreturn]] void fail(const char* subject, const char* argument, const char* reason) {
+  char line[256];
+  std::size_t n = 0;
+  auto put = [&](const char* s, std::size_t k) {
+    if (k > sizeof line - 1 - n) k = sizeof line - 1 - n;
+    std::memcpy(line + n, s, k);
+    n += k;
+  };
+  put("num_greater: ", 13);
+  put(subject, std::strlen(subject));
+  if (argument) {
+    constexpr std::size_t shown = 64;
+    const std::size_t length = std::strlen(argument);
+    put(" '", 2);
+    for (std::size_t i = 0; i < length && i < shown; ++i) {
+      const unsigned char c = static_cast<unsigned char>(argument[i]);
+      put(c < 32 || c == 127 ? "?" : argument + i, 1);
+    }
+    if (length > shown) put("...", 3);
+    put("'", 1);
+  }
+  put(": ", 2);
+  put(reason, std::strlen(reason));
+  line[n++] = '\n';
+  (void)!::write(2, line, n);
+  ::_exit(failure_status);
+}
+
+// The conversion scripts have always relied on: sscanf "%f" (no tool sets
+// a locale, so the point is always the full stop). An argument that gives
+// no number must not be compared: an undefined value could answer 1.
+float number(int argc, char** argv, int index, const char* which) {
+  if (argc <= index) fail(which, nullptr, "missing");
+  float value;
+  if (std::sscanf(argv[index], "%f", &value) != 1) fail(which, argv[index], "not a number");
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const float a = number(argc, argv, 1, "first argument");
+  const float b = number(argc, argv, 2, "second argument");
+
+  const char answer = a > b ? '1' : '0';
+  for (;;) {
+    const ssize_t done = ::write(1, &answer, 1);
+    if (done == 1) break;
+    if (done < 0 && errno == EINTR) continue;
+    fail("standard output", nullptr, done < 0 ? std::strerror(errno) : "nothing written");
+  }
+  // A full disk or a lost connection can show only at the close.
+  if (::close(1) != 0 && errno != EINTR) fail("standard output", nullptr, std::strerror(errno));
+  return 0;
+}
