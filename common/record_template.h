@@ -186,7 +186,7 @@ struct template_parser {
 
 // Parses a template; `error` in the result is null when it is well-formed.
 constexpr record_program parse_template(std::string_view text) {
-  detail::template_parser parser{text};
+  detail::template_parser parser{text, 0, {}};
   parser.p.text = text;
   parser.skip_blanks();
   if (parser.at >= int(text.size()) || text[parser.at] != '(') {

@@ -62,6 +62,8 @@ bool open_old(channel& ch, std::span<const char> name_field);
 bool open_new(channel& ch, std::span<const char> name_field);
 // Flushes and closes a file channel; a channel that is not open is left alone.
 void close_channel(channel& ch);
+// Writes out what is pending on an output channel.
+void flush(channel& ch);
 
 // --- ending ---------------------------------------------------------------
 

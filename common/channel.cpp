@@ -1,0 +1,275 @@
+// Channels: standard input and output and named files, each with one fixed
+// buffer; the normal stop and the unguarded failure.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "text.h"
+
+namespace zeb {
+
+channel std_in{.fd = 0, .label = "standard input", .buf = {}};
+channel std_out{.fd = 1, .writing = true, .label = "standard output", .buf = {}};
+
+namespace {
+
+// Files open now, so that a stop or a failure can flush them.
+constexpr int max_open_files = 8;
+channel* open_files[max_open_files];
+
+void remember(channel& ch) {
+  for (channel*& slot : open_files)
+    if (!slot) {
+      slot = &ch;
+      return;
+    }
+  fail(ch.label, "too many open files");
+}
+
+void forget(channel& ch) {
+  for (channel*& slot : open_files)
+    if (slot == &ch) slot = nullptr;
+}
+
+bool write_all(int fd, const char* p, std::size_t n, int& error) {
+  while (n > 0) {
+    const ssize_t done = ::write(fd, p, n);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    p += done;
+    n -= std::size_t(done);
+  }
+  return true;
+}
+
+// Writes out pending output; false (with sys_error set) when it fails.
+bool drain(channel& ch) {
+  if (!ch.writing || ch.fd < 0 || ch.end == 0) return true;
+  const std::uint32_t n = ch.end;
+  ch.end = 0;  // a failure is reported once, never retried
+  return write_all(ch.fd, ch.buf, n, ch.sys_error);
+}
+
+// The name of a field without its trailing blanks, as a C string.
+bool file_name(channel& ch, std::span<const char> field, char (&path)[4096]) {
+  std::size_t n = field.size();
+  while (n > 0 && field[n - 1] == ' ') --n;
+  const std::size_t shown = n < sizeof ch.name - 1 ? n : sizeof ch.name - 1;
+  std::memcpy(ch.name, field.data(), shown);
+  ch.name[shown] = 0;
+  ch.label = ch.name;
+  if (n >= sizeof path) {
+    ch.sys_error = ENAMETOOLONG;
+    return false;
+  }
+  if (std::memchr(field.data(), 0, n)) {  // a NUL would name another file
+    ch.sys_error = EINVAL;
+    return false;
+  }
+  std::memcpy(path, field.data(), n);
+  path[n] = 0;
+  return true;
+}
+
+void reset(channel& ch, int fd, bool writing) {
+  ch.fd = fd;
+  ch.writing = writing;
+  ch.at_end = ch.dropping = false;
+  ch.sys_error = 0;
+  ch.line = 0;
+  ch.begin = ch.end = 0;
+  ch.items_read = 0;
+  remember(ch);
+}
+
+}  // namespace
+
+bool open_old(channel& ch, std::span<const char> name_field) {
+  char path[4096];
+  if (!file_name(ch, name_field, path)) return false;
+  // No tool writes a file it did not create: read-only is enough.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    ch.sys_error = errno;
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    ch.sys_error = EISDIR;
+    return false;
+  }
+  reset(ch, fd, false);
+  return true;
+}
+
+bool open_new(channel& ch, std::span<const char> name_field) {
+  char path[4096];
+  if (!file_name(ch, name_field, path)) return false;
+  // O_EXCL: a file that exists, a link to one included, is never touched.
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    ch.sys_error = errno;
+    return false;
+  }
+  reset(ch, fd, true);
+  return true;
+}
+
+void close_channel(channel& ch) {
+  if (ch.fd < 0) return;
+  forget(ch);
+  const bool written = drain(ch);
+  const int fd = ch.fd;
+  ch.fd = -1;
+  if (!written) fail(ch.label, std::strerror(ch.sys_error));
+  if (::close(fd) != 0 && ch.writing) fail(ch.label, std::strerror(errno));
+}
+
+void flush(channel& ch) {
+  if (!drain(ch)) fail(ch.label, std::strerror(ch.sys_error));
+}
+
+void normal_stop() {
+  for (channel* ch : open_files)
+    if (ch) close_channel(*ch);
+  flush(std_out);
+  // A full disk or a lost connection can show only when the last
+  // descriptor of standard output is closed.
+  if (::close(1) != 0 && errno != EINTR) fail(std_out.label, std::strerror(errno));
+  ::_exit(0);
+}
+
+void fail(std::string_view subject, std::string_view reason) {
+  static bool failing = false;
+  if (!failing) {
+    failing = true;
+    // What was written before the failure stays written.
+    int ignored;
+    for (channel* ch : open_files)
+      if (ch) drain(*ch);
+    if (std_out.end) write_all(1, std_out.buf, std_out.end, ignored);
+    std_out.end = 0;
+  }
+  char line[1024];
+  std::size_t n = 0;
+  auto put = [&](std::string_view s) {
+    const std::size_t room = sizeof line - 1 - n;
+    const std::size_t k = s.size() < room ? s.size() : room;
+    std::memcpy(line + n, s.data(), k);
+    n += k;
+  };
+  put(tool_name);
+  put(": ");
+  put(subject);
+  put(": ");
+  put(reason);
+  line[n++] = '\n';
+  int ignored;
+  write_all(2, line, n, ignored);
+  ::_exit(failure_status);
+}
+
+void fail_open(const channel& ch) {
+  fail(ch.label ? ch.label : "", std::strerror(ch.sys_error));
+}
+
+void fail_read(const channel& ch, outcome o) {
+  char reason[160];
+  char* p = reason;
+  char* const end = reason + sizeof reason;
+  auto put = [&](std::string_view s) {
+    const std::size_t k = std::min<std::size_t>(s.size(), std::size_t(end - p));
+    std::memcpy(p, s.data(), k);
+    p += k;
+  };
+  auto number = [&](std::int64_t v) { p = std::to_chars(p, end, v).ptr; };
+  if (o == outcome::end_of_file) {
+    if (ch.items_read > 0) {
+      put("line ");
+      number(ch.line);
+      put(": the input ends inside a record");
+    } else {
+      put("end of file after line ");
+      number(ch.line);
+    }
+  } else if (ch.bad_kind) {
+    put("line ");
+    number(ch.line);
+    put(": cannot read '");
+    put(ch.bad_text);
+    put("' as ");
+    put(ch.bad_kind);
+  } else {
+    put(std::strerror(ch.sys_error ? ch.sys_error : EIO));
+  }
+  fail(ch.label ? ch.label : "", std::string_view(reason, std::size_t(p - reason)));
+}
+
+outcome next_record(channel& ch, std::string_view& record) {
+  constexpr std::uint32_t cap = sizeof ch.buf;
+  for (;;) {
+    const char* start = ch.buf + ch.begin;
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', ch.end - ch.begin));
+    if (lf) {
+      ch.begin = std::uint32_t(lf + 1 - ch.buf);
+      if (ch.dropping) {
+        ch.dropping = false;
+        continue;
+      }
+      std::size_t n = std::size_t(lf - start);
+      if (n > 0 && start[n - 1] == '\r') --n;
+      record = std::string_view(start, n);
+      ++ch.line;
+      return outcome::done;
+    }
+    if (ch.at_end) {
+      if (ch.begin == ch.end || ch.dropping) {
+        ch.begin = ch.end;
+        ch.dropping = false;
+        return outcome::end_of_file;
+      }
+      record = std::string_view(start, ch.end - ch.begin);  // a last line without line feed
+      ch.begin = ch.end;
+      ++ch.line;
+      return outcome::done;
+    }
+    if (ch.begin > 0) {
+      std::memmove(ch.buf, start, ch.end - ch.begin);
+      ch.end -= ch.begin;
+      ch.begin = 0;
+    }
+    if (ch.end == cap) {
+      // A line longer than the buffer: its head is the record, the rest is dropped.
+      ch.begin = ch.end = 0;
+      if (ch.dropping) continue;
+      ch.dropping = true;
+      record = std::string_view(ch.buf, cap);
+      ++ch.line;
+      return outcome::done;
+    }
+    if (ch.fd == 0) flush(std_out);  // a prompt shows before its answer is awaited
+    if (ch.fd < 0) {
+      ch.sys_error = EBADF;
+      return outcome::error;
+    }
+    const ssize_t got = ::read(ch.fd, ch.buf + ch.end, cap - ch.end);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ch.sys_error = errno;
+      ch.bad_kind = nullptr;
+      return outcome::error;
+    }
+    if (got == 0) ch.at_end = true;
+    ch.end += std::uint32_t(got);
+  }
+}
+
+}  // namespace zeb
