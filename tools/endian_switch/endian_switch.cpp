@@ -1,0 +1,254 @@
+// endian_switch: asks for the name of an old-style density map and converts
+// the file in place to the other byte order, header words and data values.
+// Everything it says goes to standard output; it ends with status 1 on every
+// failure. Every check that can refuse the file comes before the first write,
+// so a refused file is never changed.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "map_header.h"
+
+namespace {
+
+using zeb::header_bytes;
+
+// The longest row accepted: the limit scripts know, whatever the buffer.
+constexpr std::int64_t row_limit = 65536;
+
+// Whole rows move through this one buffer: a few large transfers instead of
+// four system calls per row keep narrow maps as fast as wide ones.
+constexpr std::int64_t block_bytes = 1 << 20;
+alignas(64) unsigned char block[block_bytes];
+
+// errno of the first write to standard output that failed, or 0.
+int output_error = 0;
+
+void say(const char* text, std::size_t length) {
+  while (length > 0 && output_error == 0) {
+    ssize_t written = write(STDOUT_FILENO, text, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      output_error = written < 0 ? errno : EIO;
+      return;
+    }
+    text += written;
+    length -= static_cast<std::size_t>(written);
+  }
+}
+
+void say(const char* text) { say(text, std::strlen(text)); }
+
+// Standard output is written without a buffer, so nothing is pending here.
+// A run whose messages could not be delivered must not look like a success
+// (nor like a failure the script could read about): it ends with status 2
+// and one line on standard error instead.
+[[noreturn]] void stop(int status) {
+  if (output_error != 0) {
+    char line[160];
+    int length = std::snprintf(line, sizeof line, "endian_switch: standard output: %s\n",
+                               std::strerror(output_error));
+    [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, line, static_cast<std::size_t>(length));
+    _exit(2);
+  }
+  _exit(status);
+}
+
+[[noreturn]] void fail(const char* message) {
+  say(message);
+  say("\n");
+  stop(1);
+}
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads one white-space-delimited token into `name`, a byte at a time so
+// that the rest of standard input stays unread. False, with the first 255
+// bytes kept, when the token cannot be a usable name: too long for the
+// buffer, holding a zero byte, or cut short by a read error.
+bool read_name(char (&name)[256]) {
+  std::size_t length = 0;
+  bool usable = true;
+  bool in_token = false;
+  for (;;) {
+    char c;
+    ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) usable = false;
+    if (got <= 0) break;
+    if (is_blank(c)) {
+      if (in_token) break;
+      continue;
+    }
+    in_token = true;
+    if (c == '\0') usable = false;
+    if (length < sizeof name - 1) {
+      name[length++] = c;
+    } else {
+      usable = false;
+    }
+  }
+  name[length] = '\0';
+  return usable;
+}
+
+enum class transfer { done, not_seekable, failed };
+
+// Moves `bytes` bytes between `buffer` and the file at `offset`, retrying
+// short transfers; the end of the file before the last byte is a failure.
+transfer read_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset) {
+  std::size_t moved = 0;
+  while (moved < bytes) {
+    ssize_t got = pread(fd, buffer + moved, bytes - moved, offset + static_cast<off_t>(moved));
+    if (got > 0) {
+      moved += static_cast<std::size_t>(got);
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    return got < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
+  }
+  return transfer::done;
+}
+
+transfer write_at(int fd, const unsigned char* buffer, std::size_t bytes, off_t offset) {
+  std::size_t moved = 0;
+  while (moved < bytes) {
+    ssize_t put = pwrite(fd, buffer + moved, bytes - moved, offset + static_cast<off_t>(moved));
+    if (put > 0) {
+      moved += static_cast<std::size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    return put < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
+  }
+  return transfer::done;
+}
+
+// Reverses every value of `row_count` rows of `row_bytes` bytes stored from
+// byte 1024 on, in file order, as many whole rows at a time as the buffer
+// holds. A failure leaves the rows of earlier blocks converted, the rest as
+// they were.
+void convert_data(int mapfile, std::int64_t row_count, std::int64_t row_bytes,
+                  std::int32_t bytes_per_value) {
+  if (row_count <= 0 || row_bytes <= 0) return;
+  const std::int64_t rows_per_block = block_bytes / row_bytes;
+  posix_fadvise(mapfile, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
+  std::int64_t offset = header_bytes;
+  for (std::int64_t rows_done = 0; rows_done < row_count;) {
+    const std::int64_t rows_now = std::min(rows_per_block, row_count - rows_done);
+    const std::int64_t bytes = rows_now * row_bytes;
+    switch (read_at(mapfile, block, static_cast<std::size_t>(bytes), offset)) {
+      case transfer::done: break;
+      case transfer::not_seekable: fail("fseek failed before data read ...");
+      case transfer::failed: fail("fread failed during data read ...");
+    }
+    zeb::swap_bytes(block, bytes_per_value, static_cast<std::int32_t>(bytes / bytes_per_value));
+    switch (write_at(mapfile, block, static_cast<std::size_t>(bytes), offset)) {
+      case transfer::done: break;
+      case transfer::not_seekable: fail("fseek failed before data write ...");
+      case transfer::failed: fail("fread failed during data write ...");
+    }
+    offset += bytes;
+    rows_done += rows_now;
+  }
+}
+
+}  // namespace
+
+int main() {
+  // A reader of standard output that goes away must not kill the run
+  // between the header rewrite and the data pass.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  say("\n"
+      "***********************************************\n"
+      "******* endian_switch v0.2 22.07.96 ***********\n"
+      "***********************************************\n"
+      "\n"
+      "Type in file name ...\n");
+  if (output_error != 0) stop(1);
+
+  char name[256];
+  const bool name_usable = read_name(name);
+  const int mapfile = name_usable ? open(name, O_RDWR | O_CLOEXEC | O_NOCTTY) : -1;
+  if (mapfile < 0) {
+    char line[300];
+    int length = std::snprintf(line, sizeof line, "cannot open file ... %s \n", name);
+    say(line, static_cast<std::size_t>(length));
+    stop(1);
+  }
+
+  unsigned char header[header_bytes];
+  if (read_at(mapfile, header, header_bytes, 0) != transfer::done) {
+    fail("fread failed during header read ...");
+  }
+
+  if (zeb::is_new_style(header)) fail("Error - cannot byte-swap new-style map, use pixel_recoder ");
+
+  const std::int32_t mode = zeb::recognise_mode(header);
+  if (mode == zeb::unknown_mode) fail("Unknown mode ...");
+
+  zeb::dimensions dims = zeb::read_dimensions(header);
+  const zeb::mode_sizes sizes = zeb::look_up_mode(mode);
+
+  struct stat file_status;
+  if (stat(name, &file_status) != 0) fail("Cannot stat file ...");
+
+  // The dimensions are in whichever order makes the header agree with the
+  // file size; with neither, the reversed order is kept.
+  if (zeb::expected_file_size(dims, sizes) != file_status.st_size) {
+    zeb::swap_dimensions(dims);
+    if (zeb::expected_file_size(dims, sizes) != file_status.st_size) {
+      say("WARNING Filesize does not match header...\n");
+    }
+  }
+
+  const std::int64_t row_bytes = zeb::row_length(dims.columns, sizes);
+  if (row_bytes > row_limit) fail("Program dimensions too small ...");
+
+  char report[160];
+  int length = std::snprintf(report, sizeof report,
+                             "Number of columns, rows, sections ........%d %d %d \n"
+                             "Map mode .................................%d\n",
+                             dims.columns, dims.rows, dims.sections, mode);
+  say(report, static_cast<std::size_t>(length));
+
+  // Refusals that must come before the first write: a row of negative
+  // length, and a file too short for its rows, which would otherwise be
+  // left with its header and first rows in one byte order and the rest in
+  // the other.
+  if (dims.columns < 0) fail("Negative number of columns ...");
+  const bool has_data_pass = mode != 0;
+  const std::int64_t row_count =
+      dims.rows > 0 && dims.sections > 0 ? std::int64_t{dims.rows} * dims.sections : 0;
+  if (has_data_pass && row_bytes > 0 &&
+      file_status.st_size < header_bytes + zeb::wide_int{row_count} * row_bytes) {
+    fail("fread failed during data read ...");
+  }
+  if (output_error != 0) stop(1);
+
+  zeb::convert_header(header);
+  switch (write_at(mapfile, header, header_bytes, 0)) {
+    case transfer::done: break;
+    case transfer::not_seekable: fail("fseek failed before header rewite ...");
+    case transfer::failed: fail("fread failed during header write ...");
+  }
+
+  if (has_data_pass) {
+    say(" Writing byte-swapped data ...\n");
+    convert_data(mapfile, row_count, row_bytes, sizes.bytes_per_value);
+  }
+
+  if (close(mapfile) != 0) fail("Cannot close file ...");
+  say("Normal termination ...\n");
+  stop(0);
+}
