@@ -1,0 +1,95 @@
+// zeb_grid_cell: reads a grid file, then either reports the value of one
+// cell (into a new one-record file and on standard output) or writes the
+// whole grid with one cell replaced into a new file. Answers on standard
+// input, in order: grid file name; column and row index; output file name;
+// mode (0 replaces, anything else reports); in replace mode the new value.
+// Its own error lines end with status 0; arguments are ignored.
+#include <cstdint>
+
+#include "grid_file.h"
+#include "text.h"
+
+const char zeb::tool_name[] = "zeb_grid_cell";
+
+namespace {
+
+// Each error line is two literals joined, so it reads exactly as scripts
+// grep for it; the tool then stops normally, having created no file.
+[[noreturn]] void stop_after_input_open() {
+  zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','input file open file 1')");
+  zeb::normal_stop();
+}
+[[noreturn]] void stop_after_input_read() {
+  zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','reading from input file 1')");
+  zeb::normal_stop();
+}
+[[noreturn]] void stop_after_output_open() {
+  zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','output file open file 2')");
+  zeb::normal_stop();
+}
+// An index outside the grid would address memory outside it.
+[[noreturn]] void stop_after_index_check(bool column) {
+  if (column)
+    zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','column index check: not in 1 to 7')");
+  else
+    zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','row index check: not in 1 to 7')");
+  zeb::normal_stop();
+}
+
+void fill_blanks(char (&field)[200]) {
+  for (char& c : field) c = ' ';
+}
+
+}  // namespace
+
+int main() {
+  // Every cell is 0.0 until the grid file supplies it; an answer that a
+  // slash or an empty value leaves unset is a blank name or a zero number.
+  float grid[zeb::grid_cells] = {};
+  char header_line[zeb::header_size];
+  char row_label[zeb::row_label_size];
+  char grid_file_name[200];
+  char output_file_name[200];
+  std::int32_t column_index = 0;
+  std::int32_t row_index = 0;
+  std::int32_t mode = 0;
+  float new_value = 0.0f;
+  fill_blanks(grid_file_name);
+  fill_blanks(output_file_name);
+  static zeb::channel grid_file;
+  static zeb::channel output_file;
+
+  zeb::require(zeb::read_free_form(zeb::std_in, grid_file_name), zeb::std_in);
+  zeb::write_templated(zeb::std_out, "('Opening for read ',A50)", grid_file_name);
+  if (!zeb::open_old(grid_file, grid_file_name)) stop_after_input_open();
+
+  // After ended_early the grid file stays open until the end; the missing
+  // rows are zeros.
+  if (zeb::read_grid(grid_file, grid, header_line, row_label) == zeb::grid_outcome::error)
+    stop_after_input_read();
+
+  zeb::require(zeb::read_free_form(zeb::std_in, column_index, row_index), zeb::std_in);
+  if (!zeb::valid_index(column_index)) stop_after_index_check(true);
+  if (!zeb::valid_index(row_index)) stop_after_index_check(false);
+  float& cell = grid[zeb::cell_at(column_index, row_index)];
+
+  zeb::require(zeb::read_free_form(zeb::std_in, output_file_name), zeb::std_in);
+  zeb::write_templated(zeb::std_out, "('Opening for write ',A50)", output_file_name);
+  // Fails on an existing file, which is then left as it is.
+  if (!zeb::open_new(output_file, output_file_name)) stop_after_output_open();
+
+  zeb::require(zeb::read_free_form(zeb::std_in, mode), zeb::std_in);
+  if (mode == 0) {
+    zeb::write_grid_header(output_file, header_line);
+    zeb::require(zeb::read_free_form(zeb::std_in, new_value), zeb::std_in);
+    cell = new_value;
+    zeb::write_grid_rows(output_file, grid);
+  } else {
+    zeb::write_cell_value(output_file, cell);
+    zeb::write_templated(zeb::std_out, "(' Position ',2I4,' is ',F11.1)", column_index, row_index, cell);
+  }
+
+  zeb::close_channel(grid_file);
+  zeb::close_channel(output_file);
+  zeb::normal_stop();
+}
