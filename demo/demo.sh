@@ -17,6 +17,11 @@ step "zeb_index_rotate < reflections4.hkl"
 "$BIN/zeb_index_rotate" < reflections4.hkl
 echo "(status $?)"
 
+step "zeb_index_rotate_file: reflections3_title.hkl (with a head line) into rotated3.hkl"
+printf 'reflections3_title.hkl\nrotated3.hkl\n1\n' | "$BIN/zeb_index_rotate_file"
+echo "(status $?)"
+show rotated3.hkl
+
 # (each tool adds its steps below)
 
 printf '\nDemo finished in %s (removed on exit).\n' "$WORK"
