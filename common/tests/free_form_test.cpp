@@ -1,0 +1,151 @@
+// Free-form input: separators, nulls, r*value, slash, quoted text, line
+// handling and outcomes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "test_channel.h"
+#include "text.h"
+
+namespace {
+
+using zeb::outcome;
+
+TEST(FreeForm, SeparatorsAndLines) {
+  for (const char* text : {"1,2\n", "1\n2\n", "1 2\n", "1;2\n", "1\t2\n", " 1 ,  2 \n", "\n\n1\n\n2",
+                           "1,\n2\n"}) {
+    auto in = input_channel(text);
+    std::int32_t a = 0, b = 0;
+    EXPECT_EQ(zeb::read_free_form(*in, a, b), outcome::done) << text;
+    EXPECT_EQ(a, 1) << text;
+    EXPECT_EQ(b, 2) << text;
+  }
+}
+
+TEST(FreeForm, RestOfTheLineIsIgnored) {
+  auto in = input_channel("1 2 3\n4 5\n");
+  std::int32_t a = 0, b = 0;
+  ASSERT_EQ(zeb::read_free_form(*in, a), outcome::done);
+  ASSERT_EQ(zeb::read_free_form(*in, a, b), outcome::done);
+  EXPECT_EQ(a, 4);
+  EXPECT_EQ(b, 5);
+  EXPECT_EQ(zeb::read_free_form(*in, a), outcome::end_of_file);
+}
+
+TEST(FreeForm, NullsRepeatsAndSlash) {
+  auto in = input_channel("1 2 2*3  ,\n,6,,8,2*\n9 /\n2*\n,\n");
+  std::int32_t v[6] = {-1, -1, -1, -1, -1, -1};
+  ASSERT_EQ(zeb::read_free_form(*in, v[0], v[1], v[2], v[3], v[4]), outcome::done);
+  EXPECT_EQ(v[0], 1);
+  EXPECT_EQ(v[1], 2);
+  EXPECT_EQ(v[2], 3);
+  EXPECT_EQ(v[3], 3);
+  EXPECT_EQ(v[4], -1) << "the leading comma of the next line is a null value";
+  EXPECT_EQ(in->line, 2);
+
+  in = input_channel(",6,,8,2*\n9 /\n2*\n,\n");
+  ASSERT_EQ(zeb::read_free_form(*in, v[0], v[1], v[2], v[3], v[4], v[5]), outcome::done);
+  EXPECT_EQ(v[0], 1) << "a leading comma is a null value";
+  EXPECT_EQ(v[1], 6);
+  EXPECT_EQ(v[2], 3) << "two commas hold a null value";
+  EXPECT_EQ(v[3], 8);
+  EXPECT_EQ(v[4], -1) << "2* is two null values";
+  EXPECT_EQ(v[5], -1);
+
+  std::int32_t a = 0, b = 7;
+  ASSERT_EQ(zeb::read_free_form(*in, a, b), outcome::done);
+  EXPECT_EQ(a, 9);
+  EXPECT_EQ(b, 7) << "a slash leaves the rest unset";
+  EXPECT_EQ(in->items_read, 1);
+
+  ASSERT_EQ(zeb::read_free_form(*in, a, b), outcome::done);
+  EXPECT_EQ(in->items_read, 2);
+  ASSERT_EQ(zeb::read_free_form(*in, a), outcome::done);
+  EXPECT_EQ(a, 9) << "a lone comma is a null value";
+}
+
+TEST(FreeForm, RepeatGivesTheValueWhateverTheType) {
+  auto in = input_channel("3*5 x\n");
+  std::int32_t i = 0;
+  float f = 0;
+  char text[3];
+  ASSERT_EQ(zeb::read_free_form(*in, i, f, text), outcome::done);
+  EXPECT_EQ(i, 5);
+  EXPECT_EQ(f, 5.0f);
+  EXPECT_EQ(std::string(text, 3), "5  ");
+}
+
+TEST(FreeForm, TextTokensAndQuotes) {
+  auto in = input_channel("my file.dat\n'my file.dat'\n\"a,b/c\" x\n'it''s'\nabcdefghij\nx/y\n");
+  char name[12];
+  auto next = [&] {
+    EXPECT_EQ(zeb::read_free_form(*in, name), outcome::done);
+    return std::string(name, sizeof name);
+  };
+  EXPECT_EQ(next(), "my          ");
+  EXPECT_EQ(next(), "my file.dat ");
+  EXPECT_EQ(next(), "a,b/c       ");
+  EXPECT_EQ(next(), "it's        ");
+  char short_field[4];
+  ASSERT_EQ(zeb::read_free_form(*in, short_field), outcome::done);
+  EXPECT_EQ(std::string(short_field, 4), "abcd");
+  EXPECT_EQ(next(), "x           ");
+}
+
+TEST(FreeForm, RealsTakeEveryDecimalForm) {
+  auto in = input_channel("1 -2.5 3e2 4.5D1 .5 -0 1.5+1\n");
+  float v[7];
+  ASSERT_EQ(zeb::read_free_form(*in, v[0], v[1], v[2], v[3], v[4], v[5], v[6]), outcome::done);
+  const float want[] = {1.0f, -2.5f, 300.0f, 45.0f, 0.5f, -0.0f, 15.0f};
+  for (int k = 0; k < 7; ++k) EXPECT_EQ(v[k], want[k]) << k;
+  EXPECT_TRUE(std::signbit(v[5]));
+}
+
+struct bad_case {
+  const char* text;
+  const char* bad;
+};
+
+TEST(FreeForm, ErrorsNameTheTextAndLine) {
+  const bad_case cases[] = {
+      {"abc\n", "abc"},   {"\n\n1.5\n", "1.5"}, {"1e3\n", "1e3"},
+      {"2147483648\n", "2147483648"},           {"'7'\n", "7"},
+      {"0*4\n", "0*"},
+  };
+  for (const bad_case& c : cases) {
+    auto in = input_channel(c.text);
+    std::int32_t v = 0;
+    EXPECT_EQ(zeb::read_free_form(*in, v), outcome::error) << c.text;
+    EXPECT_STREQ(in->bad_text, c.bad);
+  }
+  auto in = input_channel("1 2\n3 x\n");
+  std::int32_t a, b, c;
+  float d;
+  ASSERT_EQ(zeb::read_free_form(*in, a, b, c, d), outcome::error);
+  EXPECT_EQ(in->line, 2);
+  EXPECT_EQ(in->items_read, 3);
+  EXPECT_STREQ(in->bad_kind, "a real");
+}
+
+TEST(FreeForm, EndOfFileInsideOrBetweenRecords) {
+  auto in = input_channel("1 2\n\n");
+  std::int32_t a, b, c;
+  EXPECT_EQ(zeb::read_free_form(*in, a, b, c), outcome::end_of_file);
+  EXPECT_EQ(in->items_read, 2);
+  auto blank = input_channel("\n  \n\t\n");
+  EXPECT_EQ(zeb::read_free_form(*blank, a), outcome::end_of_file);
+  EXPECT_EQ(blank->items_read, 0);
+}
+
+TEST(FreeForm, CarriageReturnBeforeLineFeedIsDropped) {
+  auto in = input_channel("name\r\n5\r\n");
+  char name[6];
+  std::int32_t n = 0;
+  ASSERT_EQ(zeb::read_free_form(*in, name), outcome::done);
+  EXPECT_EQ(std::string(name, 6), "name  ");
+  ASSERT_EQ(zeb::read_free_form(*in, n), outcome::done);
+  EXPECT_EQ(n, 5);
+}
+
+}  // namespace
