@@ -29,42 +29,46 @@ std::int32_t shown(std::int64_t count) {
 }  // namespace
 
 int main() {
-  char line[field];
-  char blanks[field];
+  // The previous name: the first previous_length characters of a
+  // 200-character field whose other positions are blanks. Only positions
+  // that change are written, which keeps a line at a few dozen bytes of work.
   char previous[field];
   std::memset(previous, ' ', field);
-  zeb::write_templated(std::span<char>(blanks), "(200(' '))");
+  int previous_length = 0;
   std::int64_t count = 1;
   bool group_open = false;
-  int previous_length = 0;
 
   for (;;) {
-    // The line into a 200-character field, as "(A)" reads it: its first
-    // 200 characters, blank-filled on the right.
-    std::string_view record;
-    const zeb::outcome got = zeb::next_record(zeb::std_in, record);
+    std::string_view line;
+    const zeb::outcome got = zeb::next_record(zeb::std_in, line);
     if (got == zeb::outcome::end_of_file) break;
     if (got == zeb::outcome::error) {
       // The open group is lost; what was written stands.
       zeb::write_templated(zeb::std_out, "(' ======== ERROR OCCURRED in ',    'zeb_group_count ========')");
       zeb::normal_stop();
     }
-    const std::size_t taken = std::min<std::size_t>(record.size(), field);
-    std::memcpy(line, record.data(), taken);
-    std::memset(line + taken, ' ', field - taken);
 
-    // The name length: characters before the first slash among the first
-    // 199; the last position never takes part.
-    const void* slash = std::memchr(line, '/', field - 1);
-    const int n = slash ? int(static_cast<const char*>(slash) - line) : field - 1;
+    // The line as a 200-character field reads it ("(A)": blanks past its
+    // end). The name length n counts the characters before the first
+    // slash among positions 1 to 199; position 200 never takes part.
+    const std::size_t seen = std::min<std::size_t>(line.size(), field - 1);
+    const void* slash = std::memchr(line.data(), '/', seen);
+    const int n = slash ? int(static_cast<const char*>(slash) - line.data()) : field - 1;
 
-    // Cut the line at the slash (with no slash, position 200 alone). The
-    // cut line is then also the name field: its first m characters, blanks
-    // after them.
-    std::memcpy(line + n, blanks + n, std::size_t(field - n));
+    // The name: positions 1 to m of the line cut at the slash. Mostly
+    // that is the line itself; an empty name is one blank, and a short
+    // line without a slash ends in blanks.
     const int m = n > 0 ? n : 1;
+    const std::size_t kept = std::min<std::size_t>(seen, std::size_t(n));
+    const char* name = line.data();
+    char padded[field];
+    if (kept < std::size_t(m)) {
+      std::memcpy(padded, line.data(), kept);
+      std::memset(padded + kept, ' ', std::size_t(m) - kept);
+      name = padded;
+    }
 
-    if (std::memcmp(line, previous, std::size_t(m)) == 0) {
+    if (std::memcmp(name, previous, std::size_t(m)) == 0) {
       ++count;
     } else {
       if (group_open)
@@ -72,8 +76,10 @@ int main() {
                              std::string_view(previous, std::size_t(previous_length)));
       group_open = true;
       count = 1;
+      std::memcpy(previous, name, std::size_t(m));
     }
-    std::memcpy(previous, line, field);
+    // The previous name becomes this one, blanks after its m characters.
+    if (previous_length > m) std::memset(previous + m, ' ', std::size_t(previous_length - m));
     previous_length = m;
   }
 

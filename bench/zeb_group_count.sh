@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Benchmark: zeb_group_count against `cut -d/ -f1 | uniq -c` on 10 million
+# path lines (about 250 MB, groups of 100 lines), and its peak memory on a
+# tenth of that input and on all of it.
+#   $1: folder of the built tools   [$2: runs of each, default 5]
+set -eu
+BIN=$(cd "$1" && pwd)
+RUNS=${2:-5}
+DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
+trap 'rm -rf "$DATA"' EXIT
+
+awk 'BEGIN { for (i = 0; i < 10000000; i++) printf "img%06d/f%09d.tif\n", int(i / 100), i }' >"$DATA/paths"
+head -n 1000000 "$DATA/paths" >"$DATA/paths_tenth"
+ls -l "$DATA/paths"
+
+# seconds CMD: wall time of one run of a shell command, output discarded.
+seconds() {
+  local t0=$EPOCHREALTIME
+  bash -c "$1" >/dev/null
+  echo "$EPOCHREALTIME - $t0" | bc -l
+}
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+tool=() anchor=()
+for ((r = 0; r < RUNS; r++)); do
+  anchor+=("$(seconds "cut -d/ -f1 <'$DATA/paths' | uniq -c")")
+  tool+=("$(seconds "'$BIN/zeb_group_count' <'$DATA/paths'")")
+done
+t=$(median "${tool[@]}") a=$(median "${anchor[@]}")
+printf 'zeb_group_count %.3f s, cut | uniq -c %.3f s (medians of %d): %.2fx faster\n' "$t" "$a" "$RUNS" \
+  "$(echo "$a / $t" | bc -l)"
+
+peak() { /usr/bin/time -f %M "$BIN/zeb_group_count" <"$1" 2>&1 >/dev/null | tail -1; }
+echo "peak memory: $(peak "$DATA/paths_tenth") KiB on 1M lines, $(peak "$DATA/paths") KiB on 10M lines"
