@@ -133,6 +133,7 @@ void values_do_not_match_record_template();
 
 template <bool for_input, typename... T>
 struct checked_template {
+  static_assert(kinds<T...>::known, "record values are int32_t, float or text fields");
   record_program program;
   template <std::size_t N>
   consteval checked_template(const char (&s)[N]) : program(parse_template(std::string_view(s, N - 1))) {
@@ -214,7 +215,7 @@ outcome read_templated(std::span<const char> record, in_template<std::type_ident
 // Free-form input into integers, reals and text fields.
 template <typename... T>
 outcome read_free_form(channel& ch, T&&... items) {
-  static_assert(detail::kinds<T...>::known, "free-form items are int32_t, float or text fields");
+  static_assert(detail::kinds<T...>::known, "record values are int32_t, float or text fields");
   item it[sizeof...(T) + 1] = {detail::to_item(items)...};
   return read_free(ch, it, int(sizeof...(T)));
 }

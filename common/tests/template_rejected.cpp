@@ -1,0 +1,26 @@
+// Statements that must not build: each CASE is compiled on its own by the
+// test suite and must be refused; CASE 0 must build, so that a refusal is
+// known to come from the template check and nothing else.
+#include "text.h"
+
+void statements(zeb::channel& ch, std::int32_t i, float f, char (&field)[200]) {
+#if CASE == 0
+  zeb::write_templated(ch, "(3I6,F12.1,A)", i, i, i, f, field);
+  (void)zeb::read_templated(ch, "(2X,I5,A10)", i, field);
+#elif CASE == 1
+  zeb::write_templated(ch, "(3I6,F12.1", i, i, i, f);  // not closed
+#elif CASE == 2
+  zeb::write_templated(ch, "(3I6,F12.1)", i, i, i);  // a value too few
+#elif CASE == 3
+  zeb::write_templated(ch, "(I6)", i, i);  // a value too many
+#elif CASE == 4
+  zeb::write_templated(ch, "(I6)", f);  // a real for an integer field
+#elif CASE == 5
+  zeb::write_templated(ch, "(F6.1)", 1.0);  // a double is no single-precision real
+#elif CASE == 6
+  (void)zeb::read_templated(ch, "('x',I5)", i);  // a literal in a read
+#elif CASE == 7
+  zeb::write_templated(ch, "(Q5)", i);  // an unknown item
+#endif
+  (void)ch, (void)i, (void)f, (void)field;
+}
