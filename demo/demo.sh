@@ -22,6 +22,19 @@ printf 'reflections3_title.hkl\nrotated3.hkl\n1\n' | "$BIN/zeb_index_rotate_file
 echo "(status $?)"
 show rotated3.hkl
 
+step "zeb_group_count < images.txt"
+cat images.txt
+"$BIN/zeb_group_count" < images.txt
+echo "(status $?)"
+
+step "zeb_nth_line: line 4 of images.txt"
+printf 'images.txt\n4\n' | "$BIN/zeb_nth_line"
+echo "(status $?)"
+
+step "num_greater 2.5 1e-3; num_greater 1.00000001 1"
+"$BIN/num_greater" 2.5 1e-3; echo " (status $?)"
+"$BIN/num_greater" 1.00000001 1; echo " (status $?)"
+
 # (each tool adds its steps below)
 
 printf '\nDemo finished in %s (removed on exit).\n' "$WORK"
