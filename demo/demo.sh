@@ -35,6 +35,14 @@ step "num_greater 2.5 1e-3; num_greater 1.00000001 1"
 "$BIN/num_greater" 2.5 1e-3; echo " (status $?)"
 "$BIN/num_greater" 1.00000001 1; echo " (status $?)"
 
+step "zeb_grid_cell: report cell (3, 5) of grid.dat, then replace it by 7.5"
+printf '%s\n' grid.dat '3 5' cell.txt 1 | "$BIN/zeb_grid_cell"
+echo "(status $?)"
+show cell.txt
+printf '%s\n' grid.dat '3 5' grid_new.dat 0 7.5 | "$BIN/zeb_grid_cell"
+echo "(status $?)"
+show grid_new.dat
+
 # (each tool adds its steps below)
 
 printf '\nDemo finished in %s (removed on exit).\n' "$WORK"
