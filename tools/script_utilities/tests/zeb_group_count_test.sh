@@ -61,7 +61,9 @@ expect_no_err
 if strace -o /dev/null true 2>/dev/null; then
   begin "a read error after some groups loses the open group"
   printf 'a/1\na/2\nb/1\n' >in
-  strace -o /dev/null -e trace=read -e inject=read:error=EIO:when=2 "$BIN/zeb_group_count" <in >out 2>err
+  # Only reads of that file count: a dynamic loader reads files too.
+  strace -o /dev/null -P "$PWD/in" -e trace=read -e inject=read:error=EIO:when=2 \
+    "$BIN/zeb_group_count" <in >out 2>err
   status=$?
   expect_out '    2 images in a\n ======== ERROR OCCURRED in zeb_group_count ========\n'
   expect_status 0
