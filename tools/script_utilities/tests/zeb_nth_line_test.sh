@@ -38,6 +38,12 @@ pick "n left unset by a slash counts as 0" 'lines.txt\n/\n' 'lines.txt\n'
 pick "n left unset by an empty value counts as 0" 'lines.txt\n,\n' 'lines.txt\n'
 pick "blanks inside a file name belong to it" 'lines.txt   \n1\n' 'first\n'
 
+begin "leading and inner blanks of a file name belong to it"
+printf 'q\n' >' a b'
+run ' a b  \n1\n' zeb_nth_line
+expect_out 'q\n'
+expect_status 0
+
 begin "a file name beyond 200 characters is cut to 200"
 printf 'z\n' >"$x200"
 run "${x200}tail\n1\n" zeb_nth_line
