@@ -43,6 +43,16 @@ printf '%s\n' grid.dat '3 5' grid_new.dat 0 7.5 | "$BIN/zeb_grid_cell"
 echo "(status $?)"
 show grid_new.dat
 
+step "endian_switch on density.map (8 x 8 x 4 reals), then again"
+cp density.map density.orig
+od -A d -t x1 -N 16 density.map
+echo density.map | "$BIN/endian_switch"
+echo "(status $?)"
+od -A d -t x1 -N 16 density.map
+echo density.map | "$BIN/endian_switch" >/dev/null
+echo "(status $?)"
+cmp density.map density.orig && echo "density.map is back byte for byte"
+
 # (each tool adds its steps below)
 
 printf '\nDemo finished in %s (removed on exit).\n' "$WORK"
