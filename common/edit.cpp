@@ -19,15 +19,41 @@ void right_justify(char* dst, int w, const char* text, int n) {
   std::memcpy(dst + (w - n), text, std::size_t(n));
 }
 
-constexpr std::uint64_t powers_of_ten[] = {1,      10,      100,      1000,      10000,
-                                           100000, 1000000, 10000000, 100000000};
+constexpr double powers_of_ten[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// Values too wide for the quick path: to_chars gives the exact digits.
+void put_real_wide(char* dst, double magnitude, bool negative, int w, int d) {
+  char digits[400];  // up to 39 integer digits and 40 decimals, with room to spare
+  const auto r = std::to_chars(digits, digits + sizeof digits, magnitude, std::chars_format::fixed, d);
+  int len = int(r.ptr - digits);
+  const char* text = digits;
+  if (digits[0] == '0' && d > 0 && len + (negative ? 1 : 0) > w) {
+    ++text;  // the lone 0 before the point
+    --len;
+  }
+  if (len + (negative ? 1 : 0) > w) return stars(dst, w);
+  char* p = dst;
+  for (int i = len + (negative ? 1 : 0); i < w; ++i) *p++ = ' ';
+  if (negative) *p++ = '-';
+  std::memcpy(p, text, std::size_t(len));
+}
 
 }  // namespace
 
 void put_integer(char* dst, std::int32_t v, int w) {
-  char digits[16];
-  const auto r = std::to_chars(digits, digits + sizeof digits, v);
-  right_justify(dst, w, digits, int(r.ptr - digits));
+  // Right to left: digits, sign, blanks.
+  std::uint32_t n = v < 0 ? 0u - std::uint32_t(v) : std::uint32_t(v);
+  char* p = dst + w;
+  do {
+    if (p == dst) return stars(dst, w);
+    *--p = char('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  if (v < 0) {
+    if (p == dst) return stars(dst, w);
+    *--p = '-';
+  }
+  while (p > dst) *--p = ' ';
 }
 
 void put_real(char* dst, float v, int w, int d) {
@@ -36,47 +62,36 @@ void put_real(char* dst, float v, int w, int d) {
   if (std::isinf(v)) {
     return negative ? right_justify(dst, w, "-Infinity", 9) : right_justify(dst, w, "Infinity", 8);
   }
-  // The integer part and exactly d decimals of |v|, rounded to nearest with
-  // ties to even. A float times 10^d (d <= 8) is exact in a double, so one
-  // rounding gives the exact result; wider cases go through to_chars.
-  char digits[80];
-  char* int_begin = digits;
-  char* int_end;
-  char* frac_begin;
+  // |v| to exactly d decimals, rounded to nearest with ties to even. A
+  // float times 10^d (d <= 8) is exact in a double, so one rounding gives
+  // the exact result; other cases go through to_chars, exact as well.
   const double magnitude = std::fabs(double(v));
-  char big[400];
-  if (d <= 8 && magnitude < 1e9) {
-    const std::uint64_t scaled = std::uint64_t(std::nearbyint(magnitude * double(powers_of_ten[d])));
-    int_end = std::to_chars(digits, digits + 24, scaled / powers_of_ten[d]).ptr;
-    frac_begin = int_end;
-    std::uint64_t frac = scaled % powers_of_ten[d];
-    for (int i = d - 1; i >= 0; --i) {
-      frac_begin[i] = char('0' + frac % 10);
-      frac /= 10;
-    }
+  const double scaled = magnitude * powers_of_ten[d < 9 ? d : 0];
+  if (d > 8 || scaled >= 0x1p52) return put_real_wide(dst, magnitude, negative, w, d);
+  // Adding and taking away 2^52 rounds to an integer in the current
+  // rounding mode: to nearest, ties to even.
+  std::uint64_t n = std::uint64_t((scaled + 0x1p52) - 0x1p52);
+  // Right to left: decimals, point, integer digits, sign, blanks.
+  char* p = dst + w;
+  for (int i = 0; i < d; ++i, n /= 10) {
+    if (p == dst) return stars(dst, w);
+    *--p = char('0' + n % 10);
+  }
+  if (p == dst) return stars(dst, w);
+  *--p = '.';
+  if (n == 0) {
+    if (p - dst > (negative ? 1 : 0)) *--p = '0';  // the lone 0 goes first when room is short
   } else {
-    // At most 39 integer digits and 40 decimals: fits `big`.
-    const auto r = std::to_chars(big, big + sizeof big, magnitude, std::chars_format::fixed, d);
-    int_begin = big;
-    int_end = d > 0 ? r.ptr - d - 1 : r.ptr;
-    frac_begin = int_end + (d > 0 ? 1 : 0);
+    for (; n > 0; n /= 10) {
+      if (p == dst) return stars(dst, w);
+      *--p = char('0' + n % 10);
+    }
   }
-  int int_len = int(int_end - int_begin);
-  const bool zero_int = int_len == 1 && *int_begin == '0';
-  int len = (negative ? 1 : 0) + int_len + 1 + d;
-  if (zero_int && len > w) {
-    --len;  // the lone 0 before the point is the first thing to go
-    int_len = 0;
+  if (negative) {
+    if (p == dst) return stars(dst, w);
+    *--p = '-';
   }
-  if (len > w) return stars(dst, w);
-  char* p = dst;
-  std::memset(p, ' ', std::size_t(w - len));
-  p += w - len;
-  if (negative) *p++ = '-';
-  std::memcpy(p, int_end - int_len, std::size_t(int_len));
-  p += int_len;
-  *p++ = '.';
-  std::memcpy(p, frac_begin, std::size_t(d));
+  while (p > dst) *--p = ' ';
 }
 
 namespace {
@@ -128,6 +143,44 @@ bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out) 
 }
 
 bool get_real(std::string_view text, bool blanks_ignored, int implied_decimals, float& out) {
+  // Most tokens are plain decimals of at most 15 digits and 22 decimals:
+  // the mantissa and the power of ten are exact doubles, so one division
+  // rounds correctly to double. Rounding that to float is then exact too,
+  // unless the double fell exactly on a midpoint between two floats.
+  if (!blanks_ignored && implied_decimals == 0 && !text.empty() && text.size() <= 24) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool minus = *p == '-';
+    p += minus;
+    std::uint64_t mantissa = 0;
+    const char* point = nullptr;
+    const char* first = p;
+    for (; p < end; ++p) {
+      const unsigned c = unsigned(*p) - '0';
+      if (c < 10) mantissa = mantissa * 10 + c;
+      else if (*p == '.' && !point) point = p;
+      else break;
+    }
+    const int digits = int(p - first) - (point ? 1 : 0);
+    const int decimals = point ? int(p - point) - 1 : 0;
+    if (p == end && digits > 0 && digits <= 15 && decimals <= 22) {
+      static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+      const double x = double(mantissa) / tens[decimals];
+      std::uint64_t bits;
+      std::memcpy(&bits, &x, sizeof bits);
+      if ((bits & 0x1fffffff) != 0x10000000 && (x == 0 || x > 1e-37)) {
+        out = minus ? -float(x) : float(x);
+        return true;
+      }
+    }
+  }
+  // Other plain decimals from_chars takes whole.
+  if (!blanks_ignored && implied_decimals == 0 && !text.empty()) {
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+    if (r.ec == std::errc() && r.ptr == text.data() + text.size()) return true;
+  }
   const std::string_view s = without_blanks(text, blanks_ignored, scratch_text);
   if (s.empty()) {
     if (!blanks_ignored) return false;

@@ -95,14 +95,13 @@ void write_fields(sink& s, const record_program& p, const value* values, int cou
 // Characters [from, from + w) of a record; columns past its end are blanks
 // and simply absent here, which every input form treats alike.
 std::string_view columns(std::string_view record, std::size_t from, std::size_t w) {
-  if (from >= record.size()) return {};
-  return record.substr(from, w);
+  return record.substr(std::min(from, record.size()), w);
 }
 
 void note_bad(channel* ch, std::string_view text, const char* kind) {
   if (!ch) return;
   const std::size_t n = std::min(text.size(), sizeof ch->bad_text - 1);
-  std::memcpy(ch->bad_text, text.data(), n);
+  if (n > 0) std::memcpy(ch->bad_text, text.data(), n);
   ch->bad_text[n] = 0;
   ch->bad_kind = kind;
 }
@@ -110,7 +109,7 @@ void note_bad(channel* ch, std::string_view text, const char* kind) {
 // Stores text into a text item: left-justified, cut or padded with blanks.
 void store_text(const item& it, std::string_view text) {
   const std::size_t n = std::min(text.size(), it.a.n);
-  std::memcpy(it.a.p, text.data(), n);
+  if (n > 0) std::memcpy(it.a.p, text.data(), n);
   std::memset(it.a.p + n, ' ', it.a.n - n);
 }
 
@@ -156,14 +155,33 @@ outcome read_fields(std::string_view record, const record_program& p, item* item
   return outcome::done;
 }
 
-bool is_separator(char c) {
-  return c == ' ' || c == '\t' || c == ',' || c == ';' || c == '/';
-}
+// Characters that end a free-form token (blank, tab, comma, semicolon,
+// slash), and the star that may follow a repeat count.
+enum : unsigned char { ordinary, separator, star };
+struct char_table {
+  unsigned char kind[256] = {};
+  constexpr char_table() {
+    for (unsigned char c : {' ', '\t', ',', ';', '/'}) kind[c] = separator;
+    kind[static_cast<unsigned char>('*')] = star;
+  }
+};
+constexpr char_table chars;
+
+bool is_separator(char c) { return chars.kind[static_cast<unsigned char>(c)] == separator; }
 
 // A quoted text without its quotes, a doubled quote standing for one.
 char unquoted[record_limit];
 
 }  // namespace
+
+const record_program& program_for(std::string_view text) {
+  // A tool uses a handful of templates; a small table keyed by the
+  // literal's address keeps each parsed once.
+  static record_program parsed[32];
+  record_program& slot = parsed[(reinterpret_cast<std::uintptr_t>(text.data()) >> 2) % 32];
+  if (slot.text.data() != text.data() || slot.text.size() != text.size()) slot = parse_template(text);
+  return slot;
+}
 
 void write_record(channel& ch, const record_program& p, const value* values, int count) {
   if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
@@ -224,11 +242,12 @@ outcome read_free(channel& ch, item* items, int count) {
       continue;
     }
 
-    // r*value and r* (r null values)
-    int repeat = 1;
+    // The token's end, and whether it is r*value or r*: digits, then a star.
     std::size_t j = i;
-    while (j < rec.size() && rec[j] >= '0' && rec[j] <= '9') ++j;
-    if (j > i && j < rec.size() && rec[j] == '*') {
+    while (j < rec.size() && chars.kind[static_cast<unsigned char>(rec[j])] == ordinary) ++j;
+    int repeat = 1;
+    if (j < rec.size() && rec[j] == '*' && j > i &&
+        rec.substr(i, j - i).find_first_not_of("0123456789") == std::string_view::npos) {
       std::int32_t r = 0;
       if (!get_integer(rec.substr(i, j - i), false, r) || r < 1) {
         note_bad(&ch, rec.substr(i, j + 1 - i), "a repeat count");
@@ -243,6 +262,7 @@ outcome read_free(channel& ch, item* items, int count) {
         if (next == count) return outcome::done;
         continue;
       }
+      j = i;
     }
 
     std::string_view token;
@@ -265,7 +285,6 @@ outcome read_free(channel& ch, item* items, int count) {
       token = std::string_view(unquoted, n);
       quoted = true;
     } else {
-      j = i;
       while (j < rec.size() && !is_separator(rec[j])) ++j;
       token = rec.substr(i, j - i);
       i = j;

@@ -83,14 +83,21 @@ inline void require(outcome o, const channel& ch) {
 
 // --- values and items -------------------------------------------------------
 
+struct text_value {
+  const char* p;
+  std::size_t n;
+};
+
+struct text_item {
+  char* p;
+  std::size_t n;
+};
+
 struct value {
   union {
     std::int32_t i;
     float f;
-    struct {
-      const char* p;
-      std::size_t n;
-    } a;
+    text_value a;
   };
 };
 
@@ -99,10 +106,7 @@ struct item {
   union {
     std::int32_t* i;
     float* f;
-    struct {
-      char* p;
-      std::size_t n;
-    } a;
+    text_item a;
   };
 };
 
@@ -131,12 +135,15 @@ struct kinds {
 void malformed_record_template(const char* why);
 void values_do_not_match_record_template();
 
+// A template checked at compile time. Only its text travels to run time,
+// where program_for finds it parsed.
 template <bool for_input, typename... T>
 struct checked_template {
   static_assert(kinds<T...>::known, "record values are int32_t, float or text fields");
-  record_program program;
+  std::string_view text;
   template <std::size_t N>
-  consteval checked_template(const char (&s)[N]) : program(parse_template(std::string_view(s, N - 1))) {
+  consteval checked_template(const char (&s)[N]) : text(s, N - 1) {
+    const record_program program = parse_template(text);
     if (program.error) malformed_record_template(program.error);
     if (!kinds<T...>::known || !fields_match(program, kinds<T...>::text, for_input))
       values_do_not_match_record_template();
@@ -173,6 +180,10 @@ using in_template = detail::checked_template<true, std::remove_cvref_t<T>...>;
 
 // --- the engines (run-time templates; the tests call these directly) -------
 
+// The parsed form of a template whose text lives for the whole run (a
+// string literal), parsed on first use and kept.
+const record_program& program_for(std::string_view text);
+
 void write_record(channel& ch, const record_program& p, const value* values, int count);
 void write_record(std::span<char> record, const record_program& p, const value* values, int count);
 // The next record of an input channel, without its line feed (and without a
@@ -189,13 +200,13 @@ outcome read_free(channel& ch, item* items, int count);
 template <typename... T>
 void write_templated(channel& ch, out_template<std::type_identity_t<T>...> t, const T&... values) {
   const value v[sizeof...(T) + 1] = {detail::to_value(values)...};
-  write_record(ch, t.program, v, int(sizeof...(T)));
+  write_record(ch, program_for(t.text), v, int(sizeof...(T)));
 }
 template <typename... T>
 void write_templated(std::span<char> record, out_template<std::type_identity_t<T>...> t,
                      const T&... values) {
   const value v[sizeof...(T) + 1] = {detail::to_value(values)...};
-  write_record(record, t.program, v, int(sizeof...(T)));
+  write_record(record, program_for(t.text), v, int(sizeof...(T)));
 }
 
 // Reads one record into the items: from a channel's next line, or from an
@@ -203,13 +214,13 @@ void write_templated(std::span<char> record, out_template<std::type_identity_t<T
 template <typename... T>
 outcome read_templated(channel& ch, in_template<std::type_identity_t<T>...> t, T&&... items) {
   item it[sizeof...(T) + 1] = {detail::to_item(items)...};
-  return read_record(ch, t.program, it, int(sizeof...(T)));
+  return read_record(ch, program_for(t.text), it, int(sizeof...(T)));
 }
 template <typename... T>
 outcome read_templated(std::span<const char> record, in_template<std::type_identity_t<T>...> t,
                        T&&... items) {
   item it[sizeof...(T) + 1] = {detail::to_item(items)...};
-  return read_record(record, t.program, it, int(sizeof...(T)));
+  return read_record(record, program_for(t.text), it, int(sizeof...(T)));
 }
 
 // Free-form input into integers, reals and text fields.

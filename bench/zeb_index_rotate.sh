@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Benchmark: zeb_index_rotate on a 5-million-record four-value reflection
+# list against awk doing the same rotation and against cat (the I/O floor),
+# interleaved, medians; peak memory at 1M and 5M records; an empty run
+# against /bin/true.
+#   $1: folder of the built tools   [$2: runs of each, default 5]
+set -eu
+BIN=$(cd "$1" && pwd)
+RUNS=${2:-5}
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+HERE=$(cd "$(dirname "$0")" && pwd)
+
+"$HERE/make_reflections.sh" 5000000 4 >"$WORK/5m.hkl"
+head -n 1000000 "$WORK/5m.hkl" >"$WORK/1m.hkl"
+bytes=$(stat -c %s "$WORK/5m.hkl")
+
+seconds() {
+  local t0=$EPOCHREALTIME
+  "$@" <"$WORK/5m.hkl" >/dev/null
+  echo "$EPOCHREALTIME - $t0" | bc -l
+}
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+rotate_awk='{ printf "%6d%6d%6d%12.1f%12.1f%12.3f%12.3f\n", $2, $3, $1, $4, $5, $6, $7 }'
+# The outputs agree before anything is timed.
+"$BIN/zeb_index_rotate" <"$WORK/1m.hkl" | head -n 100000 >"$WORK/tool.out"
+awk "$rotate_awk" "$WORK/1m.hkl" | head -n 100000 >"$WORK/awk.out"
+cmp -s "$WORK/tool.out" "$WORK/awk.out" || echo "note: awk's output differs from the tool's (awk rounds from double)"
+
+tool=() awk_=() cat_=()
+for ((r = 0; r < RUNS; r++)); do
+  cat_+=("$(seconds cat)")
+  tool+=("$(seconds "$BIN/zeb_index_rotate")")
+  awk_+=("$(seconds awk "$rotate_awk")")
+done
+t=$(median "${tool[@]}") a=$(median "${awk_[@]}") c=$(median "${cat_[@]}")
+mb() { echo "$bytes / $1 / 1000000" | bc -l; }
+printf '5M records, %d MB in; medians of %d runs\n' $((bytes / 1000000)) "$RUNS"
+printf '  zeb_index_rotate %6.3f s  %6.0f MB/s\n' "$t" "$(mb "$t")"
+printf '  awk (%s)      %6.3f s  %6.0f MB/s\n' "$(readlink -f "$(command -v awk)" | xargs basename)" "$a" "$(mb "$a")"
+printf '  cat              %6.3f s  %6.0f MB/s\n' "$c" "$(mb "$c")"
+printf '  throughput: %.1fx awk, %.2fx cat\n' "$(echo "$a / $t" | bc -l)" "$(echo "$c / $t" | bc -l)"
+
+rss() { /usr/bin/time -f %M "$BIN/zeb_index_rotate" <"$1" 2>&1 >/dev/null | tail -1; }
+r1=$(rss "$WORK/1m.hkl") r5=$(rss "$WORK/5m.hkl")
+printf '  peak RSS: %s KiB at 1M, %s KiB at 5M (%.2fx)\n' "$r1" "$r5" "$(echo "$r5 / $r1" | bc -l)"
+
+empty() {
+  local t0=$EPOCHREALTIME
+  bash -c "for ((i = 0; i < 1000; i++)); do $1 </dev/null >/dev/null; done"
+  echo "$EPOCHREALTIME - $t0" | bc -l
+}
+e=() b=()
+for ((r = 0; r < RUNS; r++)); do
+  b+=("$(empty /bin/true)")
+  e+=("$(empty "$BIN/zeb_index_rotate")")
+done
+printf '  empty run: %.2fx the cost of /bin/true (1000 calls, medians)\n' \
+  "$(echo "$(median "${e[@]}") / $(median "${b[@]}")" | bc -l)"

@@ -1,0 +1,69 @@
+// Untrusted text through the text layer's parsers: the first byte picks
+// one; the rest is a template, a fixed field or free-form input.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "text.h"
+
+const char zeb::tool_name[] = "text_layer_fuzz";
+
+namespace {
+
+void template_walk(std::string_view text) {
+  const zeb::record_program p = zeb::parse_template(text);
+  if (p.error) return;
+  // Write one record of each kind of value into an internal record.
+  zeb::value values[64];
+  int count = 0;
+  zeb::template_cursor cursor(p);
+  zeb::template_item it;
+  while (cursor.next(it) && count < 64) {
+    if (it.kind == zeb::op_kind::integer) values[count++].i = -12345;
+    else if (it.kind == zeb::op_kind::real) values[count++].f = 1.5e10f;
+    else if (it.kind == zeb::op_kind::text) values[count++].a = {"text", 4};
+  }
+  static char record[1 << 20];
+  zeb::write_record(std::span<char>(record, sizeof record), p, values, count);
+}
+
+void free_form(std::string_view text) {
+  static auto ch = std::make_unique<zeb::channel>();
+  ch->fd = memfd_create("fuzz", 0);
+  if (::write(ch->fd, text.data(), text.size()) != ssize_t(text.size())) std::abort();
+  ::lseek(ch->fd, 0, SEEK_SET);
+  ch->begin = ch->end = 0;
+  ch->at_end = ch->dropping = false;
+  ch->label = "fuzz";
+  std::int32_t i = 0;
+  float f = 0;
+  char a[7];
+  while (zeb::read_free_form(*ch, i, f, a, f, i) == zeb::outcome::done) {
+  }
+  ::close(ch->fd);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  std::int32_t i;
+  float f;
+  switch (data[0] % 4) {
+    case 0: template_walk(text); break;
+    case 1: free_form(text); break;
+    case 2: zeb::get_integer(text, true, i); break;
+    case 3:
+      if (zeb::get_real(text, true, data[0] % 9, f)) {
+        char out[40];
+        zeb::put_real(out, f, 40, data[0] % 12);
+      }
+      break;
+  }
+  return 0;
+}
