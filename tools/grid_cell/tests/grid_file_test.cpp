@@ -55,17 +55,13 @@ struct grid_file_test : ::testing::Test {
     put("in", text);
     return read("in");
   }
-  // Writes the whole rewritten grid file, or the cell report of one cell.
-  std::string write(bool report = false, float value = 0.0f) {
+  // Writes the whole rewritten grid file.
+  std::string write() {
     const std::string p = path("out");
     unlink(p.c_str());
     EXPECT_TRUE(zeb::open_new(ch, std::span<const char>(p.data(), p.size())));
-    if (report) {
-      zeb::write_cell_value(ch, value);
-    } else {
-      zeb::write_grid_header(ch, header_line);
-      zeb::write_grid_rows(ch, grid);
-    }
+    zeb::write_grid_header(ch, header_line);
+    zeb::write_grid_rows(ch, grid);
     zeb::close_channel(ch);
     return get("out");
   }
@@ -174,12 +170,6 @@ TEST_F(grid_file_test, rewritten_file_has_16_records_of_fixed_widths) {
   }
   expected += ":: \n";
   EXPECT_EQ(write(), expected);
-}
-
-TEST_F(grid_file_test, cell_report_is_one_f11_1_record) {
-  EXPECT_EQ(write(true, 0.0f), blanks(8) + "0.0\n");
-  EXPECT_EQ(write(true, -0.04f), blanks(7) + "-0.0\n");
-  EXPECT_EQ(write(true, 12.25f), blanks(7) + "12.2\n");  // a tie goes to the even digit
 }
 
 // A rewritten file reads back as the same header and the cells rounded to
