@@ -6,7 +6,8 @@
 #                                               memory map of its data
 #   narrow mode-2 map (4 x 4000000 x 8)     vs  the 2 GiB wide map
 #   peak memory of a 50 MB and a 2 GiB map (/usr/bin/time -v)
-# Every file is in the page cache (each is converted once before timing).
+# Every file is in the page cache (each is converted once before timing)
+# and clean (synced) when a timed run starts.
 # Timings are medians of RUNS interleaved runs; ratios above 1 mean
 # endian_switch is faster.
 #   bench/endian_switch.sh [TOOLS_FOLDER] [RUNS]
@@ -30,9 +31,12 @@ map() {
 
 now() { date +%s.%N; }
 
-# seconds COMMAND...: wall time of one run, output discarded.
+# seconds COMMAND...: wall time of one run, output discarded. Dirty pages
+# of the run before are written out first, so that no run pays for the
+# writeback of another.
 seconds() {
   local start
+  sync
   start=$(now)
   "$@" >/dev/null
   echo "$(now) - $start" | bc -l
@@ -67,6 +71,7 @@ for f in wide1.map wide2.map narrow.map small.map; do convert "$f"; done
 for ((i = 0; i < RUNS; i++)); do
   seconds dd_swab wide1.map >>t_dd
   seconds convert wide1.map >>t_tool1
+  sync
   numpy_swap wide2.map >>t_numpy
   seconds convert wide2.map >>t_tool2
   seconds convert narrow.map >>t_narrow
