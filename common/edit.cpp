@@ -119,6 +119,48 @@ char scratch_number[record_limit + 64];
 
 }  // namespace
 
+const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& out) {
+  out.minus = p < end && *p == '-';
+  p += out.minus;
+  const char* const first = p;
+  const char* point = nullptr;
+  std::uint64_t mantissa = 0;  // wraps past 19 digits; `digits` tells
+  for (unsigned c; p < end && (c = unsigned(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + c;
+  if (p < end && *p == '.') {
+    point = p++;
+    for (unsigned c; p < end && (c = unsigned(*p) - '0') < 10; ++p) mantissa = mantissa * 10 + c;
+  }
+  out.mantissa = mantissa;
+  out.point = point != nullptr;
+  out.digits = int(p - first) - out.point;
+  out.decimals = point ? int(p - point) - 1 : 0;
+  return p;
+}
+
+bool plain_to_integer(const plain_decimal& d, std::int32_t& out) {
+  if (d.point || d.digits == 0 || d.digits > 10) return false;
+  if (d.mantissa > std::uint64_t(INT32_MAX) + d.minus) return false;
+  out = std::int32_t(d.minus ? -std::int64_t(d.mantissa) : std::int64_t(d.mantissa));
+  return true;
+}
+
+bool plain_to_real(const plain_decimal& d, float& out) {
+  // At most 15 digits and 22 decimals: the mantissa and the power of ten
+  // are exact doubles, so one division rounds correctly to double. Rounding
+  // that to float is then exact too, unless the double fell exactly on a
+  // midpoint between two floats.
+  if (d.digits == 0 || d.digits > 15 || d.decimals > 22) return false;
+  static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const double x = double(d.mantissa) / tens[d.decimals];
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  if ((bits & 0x1fffffff) == 0x10000000 || (x != 0 && x < 1e-37)) return false;
+  out = d.minus ? -float(x) : float(x);
+  return true;
+}
+
 bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out) {
   const std::string_view s = without_blanks(text, blanks_ignored, scratch_text);
   if (s.empty()) {
@@ -143,38 +185,11 @@ bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out) 
 }
 
 bool get_real(std::string_view text, bool blanks_ignored, int implied_decimals, float& out) {
-  // Most tokens are plain decimals of at most 15 digits and 22 decimals:
-  // the mantissa and the power of ten are exact doubles, so one division
-  // rounds correctly to double. Rounding that to float is then exact too,
-  // unless the double fell exactly on a midpoint between two floats.
-  if (!blanks_ignored && implied_decimals == 0 && !text.empty() && text.size() <= 24) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    const bool minus = *p == '-';
-    p += minus;
-    std::uint64_t mantissa = 0;
-    const char* point = nullptr;
-    const char* first = p;
-    for (; p < end; ++p) {
-      const unsigned c = unsigned(*p) - '0';
-      if (c < 10) mantissa = mantissa * 10 + c;
-      else if (*p == '.' && !point) point = p;
-      else break;
-    }
-    const int digits = int(p - first) - (point ? 1 : 0);
-    const int decimals = point ? int(p - point) - 1 : 0;
-    if (p == end && digits > 0 && digits <= 15 && decimals <= 22) {
-      static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-      const double x = double(mantissa) / tens[decimals];
-      std::uint64_t bits;
-      std::memcpy(&bits, &x, sizeof bits);
-      if ((bits & 0x1fffffff) != 0x10000000 && (x == 0 || x > 1e-37)) {
-        out = minus ? -float(x) : float(x);
-        return true;
-      }
-    }
+  if (!blanks_ignored && implied_decimals == 0) {
+    plain_decimal d;
+    if (scan_plain_decimal(text.data(), text.data() + text.size(), d) == text.data() + text.size() &&
+        plain_to_real(d, out))
+      return true;
   }
   // Other plain decimals from_chars takes whole.
   if (!blanks_ignored && implied_decimals == 0 && !text.empty()) {

@@ -242,6 +242,24 @@ outcome read_free(channel& ch, item* items, int count) {
       continue;
     }
 
+    // The common case, a plain number for a numeric item, is converted as it
+    // is scanned; anything else (repeat counts, exponents, words) goes the
+    // general way below.
+    if (items[next].kind != 'A') {
+      plain_decimal d;
+      const char* const stop = scan_plain_decimal(rec.data() + i, rec.data() + rec.size(), d);
+      if (stop == rec.data() + rec.size() || is_separator(*stop)) {
+        const item& target = items[next];
+        if (target.kind == 'I' ? plain_to_integer(d, *target.i) : plain_to_real(d, *target.f)) {
+          i = std::size_t(stop - rec.data());
+          ch.items_read = ++next;
+          after_value = true;
+          if (next == count) return outcome::done;
+          continue;
+        }
+      }
+    }
+
     // The token's end, and whether it is r*value or r*: digits, then a star.
     std::size_t j = i;
     while (j < rec.size() && chars.kind[static_cast<unsigned char>(rec[j])] == ordinary) ++j;

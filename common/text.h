@@ -241,6 +241,21 @@ void put_real(char* dst, float v, int w, int d);
 bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out);
 bool get_real(std::string_view text, bool blanks_ignored, int implied_decimals, float& out);
 
+// A plain decimal, [-]digits[.digits], as scanned for the quick paths of
+// free-form input; anything else takes the general conversions above.
+struct plain_decimal {
+  bool minus;
+  bool point;
+  std::uint64_t mantissa;
+  int digits;
+  int decimals;
+};
+// Scans from p; gives where the plain decimal stops.
+const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& out);
+// Exact conversions of the common cases; false leaves the text to get_*.
+bool plain_to_integer(const plain_decimal& d, std::int32_t& out);
+bool plain_to_real(const plain_decimal& d, float& out);
+
 // --- trimmed length -------------------------------------------------------
 
 // The position of the last character of the field that is not a blank
