@@ -163,9 +163,13 @@ make_map make m.map host 10 8 3 2
 cp m.map before
 if [ "$(id -u)" = 0 ]; then
   # root writes anything: run as an unprivileged user instead.
+  # The tool is run from a copy: the build folder may lie where that user
+  # cannot reach it.
   chmod 755 "$WORK" "$WORK/c"
+  cp "$BIN/endian_switch" "$WORK/endian_switch_copy"
+  chmod 755 "$WORK/endian_switch_copy"
   printf 'm.map\n' | setpriv --reuid=65534 --regid=65534 --clear-groups \
-    "$BIN/endian_switch" >out 2>err
+    "$WORK/endian_switch_copy" >out 2>err
   status=$?
 else
   chmod 444 m.map
