@@ -78,6 +78,17 @@ bool file_name(channel& ch, std::span<const char> field, char (&path)[4096]) {
   return true;
 }
 
+// A file must never take the place of standard input, output or error
+// that the caller left closed: its records would go where they do not belong.
+int above_standard_streams(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
+}
+
 void reset(channel& ch, int fd, bool writing) {
   ch.fd = fd;
   ch.writing = writing;
@@ -95,7 +106,7 @@ bool open_old(channel& ch, std::span<const char> name_field) {
   char path[4096];
   if (!file_name(ch, name_field, path)) return false;
   // No tool writes a file it did not create: read-only is enough.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = above_standard_streams(::open(path, O_RDONLY | O_CLOEXEC));
   if (fd < 0) {
     ch.sys_error = errno;
     return false;
@@ -114,7 +125,7 @@ bool open_new(channel& ch, std::span<const char> name_field) {
   char path[4096];
   if (!file_name(ch, name_field, path)) return false;
   // O_EXCL: a file that exists, a link to one included, is never touched.
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = above_standard_streams(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (fd < 0) {
     ch.sys_error = errno;
     return false;
@@ -142,8 +153,10 @@ void normal_stop() {
     if (ch) close_channel(*ch);
   flush(std_out);
   // A full disk or a lost connection can show only when the last
-  // descriptor of standard output is closed.
-  if (::close(1) != 0 && errno != EINTR) fail(std_out.label, std::strerror(errno));
+  // descriptor of standard output is closed. (A tool that wrote nothing
+  // may have been started with it closed.)
+  if (::close(1) != 0 && errno != EINTR && (errno != EBADF || std_out.line > 0))
+    fail(std_out.label, std::strerror(errno));
   ::_exit(0);
 }
 

@@ -66,6 +66,15 @@ printf '1 2 3 4 5 6 7\n' | "$BIN/$T" >/dev/full 2>err
 status=$?
 expect_unguarded '^zeb_index_rotate: standard output: No space left on device$'
 
+begin "standard output closed"
+printf '1 2 3 4 5 6 7\n' | "$BIN/$T" >&- 2>err
+status=$?
+expect_unguarded '^zeb_index_rotate: standard output: Bad file descriptor$'
+"$BIN/$T" </dev/null >&- 2>err
+status=$?
+expect_status 0
+expect_no_err
+
 begin "standard input a directory"
 "$BIN/$T" <"$WORK" >out 2>err
 status=$?
