@@ -18,6 +18,7 @@ BIN=$(cd "${1:-build/bin}" && pwd)
 RUNS=${2:-5}
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 PY=/usr/bin/python3
+source "$SRC/bench/lib.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/endian_switch_bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
@@ -29,17 +30,12 @@ map() {
   head -c $(($2 * $3 * $4 * $6)) /dev/urandom >>"$1"
 }
 
-now() { date +%s.%N; }
-
 # seconds COMMAND...: wall time of one run, output discarded. Dirty pages
 # of the run before are written out first, so that no run pays for the
 # writeback of another.
 seconds() {
-  local start
   sync
-  start=$(now)
-  "$@" >/dev/null
-  echo "$(now) - $start" | bc -l
+  command_seconds "$@"
 }
 
 convert() { echo "$1" | "$BIN/endian_switch" >/dev/null; }
@@ -57,8 +53,6 @@ values.byteswap(inplace=True)
 del values
 print(time.perf_counter() - start)' "$1"
 }
-
-median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 echo "building maps in $WORK ..."
 map wide1.map 1024 1024 512 1 2
@@ -78,20 +72,19 @@ for ((i = 0; i < RUNS; i++)); do
 done
 
 gib=$((1024 * 1024 * 1024))
-tool1=$(median <t_tool1) dd=$(median <t_dd) tool2=$(median <t_tool2)
-numpy=$(median <t_numpy) narrow=$(median <t_narrow)
+tool1=$(median $(<t_tool1)) dd=$(median $(<t_dd)) tool2=$(median $(<t_tool2))
+numpy=$(median $(<t_numpy)) narrow=$(median $(<t_narrow))
 rate() { echo "scale=3; $1 / $2 / 1000000000" | bc -l; }
 printf 'medians of %d runs (s): endian_switch mode-1 %s, dd %s; endian_switch mode-2 %s, numpy %s; narrow %s\n' \
   "$RUNS" "$tool1" "$dd" "$tool2" "$numpy" "$narrow"
 printf 'mode-1 1 GiB:  %s GB/s, dd %s GB/s, ratio %.2f\n' \
-  "$(rate $gib "$tool1")" "$(rate $gib "$dd")" "$(echo "$dd / $tool1" | bc -l)"
+  "$(rate $gib "$tool1")" "$(rate $gib "$dd")" "$(ratio "$dd" "$tool1")"
 printf 'mode-2 2 GiB:  %s GB/s, numpy %s GB/s, ratio %.2f\n' \
-  "$(rate $((2 * gib)) "$tool2")" "$(rate $((2 * gib)) "$numpy")" "$(echo "$numpy / $tool2" | bc -l)"
+  "$(rate $((2 * gib)) "$tool2")" "$(rate $((2 * gib)) "$numpy")" "$(ratio "$numpy" "$tool2")"
 narrow_bytes=$((4 * 4000000 * 8 * 4))
 printf 'narrow rows:   %s GB/s, %.2f of the wide mode-2 map\n' \
   "$(rate $narrow_bytes "$narrow")" \
   "$(echo "($narrow_bytes / $narrow) / ($((2 * gib)) / $tool2)" | bc -l)"
 
-peak() { echo "$1" | /usr/bin/time -v "$BIN/endian_switch" 2>&1 >/dev/null |
-  awk -F: '/Maximum resident/ {gsub(/ /, "", $2); print $2}'; }
+peak() { echo "$1" | peak_kib "$BIN/endian_switch"; }
 printf 'peak memory:   50 MB map %s KB, 2 GiB map %s KB\n' "$(peak small.map)" "$(peak wide2.map)"

@@ -4,15 +4,11 @@
 # process at all), and its peak memory.
 #   $1: folder of the built tools   [$2: runs of each, default 5]
 set -eu
+source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
 
-seconds() {
-  local t0=$EPOCHREALTIME
-  bash -c "for ((i = 0; i < 2000; i++)); do $1 3.25 -1e3 >/dev/null; done"
-  echo "$EPOCHREALTIME - $t0" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+seconds() { loop_seconds 2000 "$1 3.25 -1e3 >/dev/null"; }
 
 tool=() anchor=()
 for ((r = 0; r < RUNS; r++)); do
@@ -21,5 +17,5 @@ for ((r = 0; r < RUNS; r++)); do
 done
 t=$(median "${tool[@]}") a=$(median "${anchor[@]}")
 printf 'num_greater %.3f s, /bin/true %.3f s for 2000 calls (medians of %d): %.2fx the cost of /bin/true\n' \
-  "$t" "$a" "$RUNS" "$(echo "$t / $a" | bc -l)"
-echo "peak memory: $(/usr/bin/time -f %M "$BIN/num_greater" 3.25 -1e3 2>&1 >/dev/null | tail -1) KiB"
+  "$t" "$a" "$RUNS" "$(ratio "$t" "$a")"
+echo "peak memory: $(peak_kib "$BIN/num_greater" 3.25 -1e3) KiB"

@@ -8,6 +8,7 @@
 # files (": > out<i>") is shown as well. Then peak memory.
 #   $1: folder of the built tools   [$2: runs of each, default 5]
 set -eu
+source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
 WORK=$(mktemp -d)
@@ -25,13 +26,9 @@ cd "$WORK"
 # seconds COMMAND: 1000 runs of COMMAND (which may use $i); the files made
 # are removed afterwards, outside the timing.
 seconds() {
-  local t0=$EPOCHREALTIME t1
-  bash -c "for ((i = 0; i < 1000; i++)); do $1; done"
-  t1=$EPOCHREALTIME
+  loop_seconds 1000 "$1"
   rm -f out*
-  echo "$t1 - $t0" | bc -l
 }
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 TOOL="'$BIN/zeb_grid_cell' >/dev/null"
 for mode in index_error report replace; do
@@ -52,8 +49,7 @@ for mode in index_error report replace; do
   done
   t=$(median "${tool[@]}") a=$(median "${anchor[@]}")
   printf 'zeb_grid_cell %-11s %.3f s, /bin/true %.3f s for 1000 calls (medians of %d): %.2fx' \
-    "$mode:" "$t" "$a" "$RUNS" "$(echo "$t / $a" | bc -l)"
+    "$mode:" "$t" "$a" "$RUNS" "$(ratio "$t" "$a")"
   if [ $mode = index_error ]; then echo; else printf '; creating 1000 files from the shell alone: %.3f s\n' "$(median "${create[@]}")"; fi
 done
-echo "peak memory: $(printf 'grid.dat\n3 5\nmem.out\n0\n7.5\n' |
-  /usr/bin/time -f %M "$BIN/zeb_grid_cell" 2>&1 >/dev/null | tail -1) KiB"
+echo "peak memory: $(printf 'grid.dat\n3 5\nmem.out\n0\n7.5\n' | peak_kib "$BIN/zeb_grid_cell") KiB"

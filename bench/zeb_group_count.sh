@@ -4,6 +4,7 @@
 # tenth of that input and on all of it.
 #   $1: folder of the built tools   [$2: runs of each, default 5]
 set -eu
+source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
 DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
@@ -13,22 +14,14 @@ awk 'BEGIN { for (i = 0; i < 10000000; i++) printf "img%06d/f%09d.tif\n", int(i 
 head -n 1000000 "$DATA/paths" >"$DATA/paths_tenth"
 ls -l "$DATA/paths"
 
-# seconds CMD: wall time of one run of a shell command, output discarded.
-seconds() {
-  local t0=$EPOCHREALTIME
-  bash -c "$1" >/dev/null
-  echo "$EPOCHREALTIME - $t0" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
 tool=() anchor=()
 for ((r = 0; r < RUNS; r++)); do
-  anchor+=("$(seconds "cut -d/ -f1 <'$DATA/paths' | uniq -c")")
-  tool+=("$(seconds "'$BIN/zeb_group_count' <'$DATA/paths'")")
+  anchor+=("$(shell_seconds "cut -d/ -f1 <'$DATA/paths' | uniq -c")")
+  tool+=("$(shell_seconds "'$BIN/zeb_group_count' <'$DATA/paths'")")
 done
 t=$(median "${tool[@]}") a=$(median "${anchor[@]}")
 printf 'zeb_group_count %.3f s, cut | uniq -c %.3f s (medians of %d): %.2fx faster\n' "$t" "$a" "$RUNS" \
-  "$(echo "$a / $t" | bc -l)"
+  "$(ratio "$a" "$t")"
 
-peak() { /usr/bin/time -f %M "$BIN/zeb_group_count" <"$1" 2>&1 >/dev/null | tail -1; }
+peak() { peak_kib "$BIN/zeb_group_count" <"$1"; }
 echo "peak memory: $(peak "$DATA/paths_tenth") KiB on 1M lines, $(peak "$DATA/paths") KiB on 10M lines"

@@ -10,17 +10,14 @@ RUNS=${2:-5}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/lib.sh"
 
 "$HERE/make_reflections.sh" 5000000 4 >"$WORK/5m.hkl"
 head -n 1000000 "$WORK/5m.hkl" >"$WORK/1m.hkl"
 bytes=$(stat -c %s "$WORK/5m.hkl")
 
-seconds() {
-  local t0=$EPOCHREALTIME
-  "$@" <"$WORK/5m.hkl" >/dev/null
-  echo "$EPOCHREALTIME - $t0" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# seconds COMMAND...: wall time of one run on the 5M records.
+seconds() { command_seconds "$@" <"$WORK/5m.hkl"; }
 
 rotate_awk='{ printf "%6d%6d%6d%12.1f%12.1f%12.3f%12.3f\n", $2, $3, $1, $4, $5, $6, $7 }'
 # The outputs agree before anything is timed.
@@ -40,21 +37,17 @@ printf '5M records, %d MB in; medians of %d runs\n' $((bytes / 1000000)) "$RUNS"
 printf '  zeb_index_rotate %6.3f s  %6.0f MB/s\n' "$t" "$(mb "$t")"
 printf '  awk (%s)      %6.3f s  %6.0f MB/s\n' "$(readlink -f "$(command -v awk)" | xargs basename)" "$a" "$(mb "$a")"
 printf '  cat              %6.3f s  %6.0f MB/s\n' "$c" "$(mb "$c")"
-printf '  throughput: %.1fx awk, %.2fx cat\n' "$(echo "$a / $t" | bc -l)" "$(echo "$c / $t" | bc -l)"
+printf '  throughput: %.1fx awk, %.2fx cat\n' "$(ratio "$a" "$t")" "$(ratio "$c" "$t")"
 
-rss() { /usr/bin/time -f %M "$BIN/zeb_index_rotate" <"$1" 2>&1 >/dev/null | tail -1; }
+rss() { peak_kib "$BIN/zeb_index_rotate" <"$1"; }
 r1=$(rss "$WORK/1m.hkl") r5=$(rss "$WORK/5m.hkl")
-printf '  peak RSS: %s KiB at 1M, %s KiB at 5M (%.2fx)\n' "$r1" "$r5" "$(echo "$r5 / $r1" | bc -l)"
+printf '  peak RSS: %s KiB at 1M, %s KiB at 5M (%.2fx)\n' "$r1" "$r5" "$(ratio "$r5" "$r1")"
 
-empty() {
-  local t0=$EPOCHREALTIME
-  bash -c "for ((i = 0; i < 1000; i++)); do $1 </dev/null >/dev/null; done"
-  echo "$EPOCHREALTIME - $t0" | bc -l
-}
+empty() { loop_seconds 1000 "$1 </dev/null >/dev/null"; }
 e=() b=()
 for ((r = 0; r < RUNS; r++)); do
   b+=("$(empty /bin/true)")
   e+=("$(empty "$BIN/zeb_index_rotate")")
 done
 printf '  empty run: %.2fx the cost of /bin/true (1000 calls, medians)\n' \
-  "$(echo "$(median "${e[@]}") / $(median "${b[@]}")" | bc -l)"
+  "$(ratio "$(median "${e[@]}")" "$(median "${b[@]}")")"

@@ -7,6 +7,7 @@
 # tool's peak memory on a tenth of the records and on all of them.
 #   $1: folder of the built tools   [$2: runs of each, default 5]
 set -eu
+source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
 DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
@@ -36,13 +37,9 @@ ROTATE="'$BIN/zeb_index_rotate' <in4 >out"
 # seconds CMD: wall time of one run of a shell command in a fresh output file.
 seconds() {
   rm -f out
-  local t0=$EPOCHREALTIME
-  bash -c "$1" >/dev/null
-  local t1=$EPOCHREALTIME
+  shell_seconds "$1"
   rm -f out
-  echo "$t1 - $t0" | bc -l
 }
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 tool=() awk_times=() filter=()
 for ((r = 0; r < RUNS; r++)); do
@@ -54,11 +51,11 @@ t=$(median "${tool[@]}") a=$(median "${awk_times[@]}") f=$(median "${filter[@]}"
 printf 'medians of %d runs: zeb_index_rotate_file %.3f s, awk %.3f s, zeb_index_rotate (four values) %.3f s\n' \
   "$RUNS" "$t" "$a" "$f"
 printf 'awk / zeb_index_rotate_file: %.2fx   zeb_index_rotate_file / zeb_index_rotate: %.2f\n' \
-  "$(echo "$a / $t" | bc -l)" "$(echo "$t / $f" | bc -l)"
+  "$(ratio "$a" "$t")" "$(ratio "$t" "$f")"
 
 peak() {
   rm -f out
-  printf '%s\nout\n0\n' "$1" | /usr/bin/time -f %M "$BIN/zeb_index_rotate_file" 2>&1 >/dev/null | tail -1
+  printf '%s\nout\n0\n' "$1" | peak_kib "$BIN/zeb_index_rotate_file"
   rm -f out
 }
 echo "peak memory: $(peak in3_tenth) KiB on 500k records, $(peak in3) KiB on 5M records"

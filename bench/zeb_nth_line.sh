@@ -4,6 +4,7 @@
 # the last line of a tenth of that file and of all of it.
 #   $1: folder of the built tools   [$2: runs of each, default 5]
 set -eu
+source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
 DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
@@ -16,21 +17,14 @@ printf '%s\n20000000\n' "$DATA/lines" >"$DATA/answers"
 printf '%s\n2000000\n' "$DATA/lines_tenth" >"$DATA/answers_tenth"
 "$BIN/zeb_nth_line" <"$DATA/answers"
 
-seconds() {
-  local t0=$EPOCHREALTIME
-  bash -c "$1" >/dev/null
-  echo "$EPOCHREALTIME - $t0" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
 tool=() anchor=()
 for ((r = 0; r < RUNS; r++)); do
-  anchor+=("$(seconds "wc -l '$DATA/lines'")")
-  tool+=("$(seconds "'$BIN/zeb_nth_line' <'$DATA/answers'")")
+  anchor+=("$(shell_seconds "wc -l '$DATA/lines'")")
+  tool+=("$(shell_seconds "'$BIN/zeb_nth_line' <'$DATA/answers'")")
 done
 t=$(median "${tool[@]}") a=$(median "${anchor[@]}")
 printf 'zeb_nth_line %.3f s, wc -l %.3f s (medians of %d): %.2fx the time of wc -l\n' "$t" "$a" "$RUNS" \
-  "$(echo "$t / $a" | bc -l)"
+  "$(ratio "$t" "$a")"
 
-peak() { /usr/bin/time -f %M "$BIN/zeb_nth_line" <"$1" 2>&1 >/dev/null | tail -1; }
+peak() { peak_kib "$BIN/zeb_nth_line" <"$1"; }
 echo "peak memory: $(peak "$DATA/answers_tenth") KiB for line 2M, $(peak "$DATA/answers") KiB for line 20M"

@@ -1,0 +1,36 @@
+# Timing helpers shared by the benchmark scripts (sourced, not run).
+# Times are wall-clock seconds from $EPOCHREALTIME; figures are meant to be
+# quoted as medians and as ratios against an anchor timed in the same run.
+
+# median VALUES...: the middle value (the upper middle one for an even count).
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# ratio A B: A divided by B.
+ratio() { echo "$1 / $2" | bc -l; }
+
+# since T0: seconds elapsed since T0, a value of $EPOCHREALTIME.
+since() { echo "$EPOCHREALTIME - $1" | bc -l; }
+
+# command_seconds COMMAND...: wall time of one run of COMMAND (a program or
+# a function of the calling script), its output discarded.
+command_seconds() {
+  local t0=$EPOCHREALTIME
+  "$@" >/dev/null
+  since "$t0"
+}
+
+# shell_seconds CMD: wall time of one run of the shell command line CMD in a
+# new bash, its output discarded.
+shell_seconds() {
+  local t0=$EPOCHREALTIME
+  bash -c "$1" >/dev/null
+  since "$t0"
+}
+
+# loop_seconds N CMD: wall time of a shell loop of N runs of CMD (which may
+# use the loop counter $i): the cost of N process starts where CMD is one.
+loop_seconds() { shell_seconds "for ((i = 0; i < $1; i++)); do $2; done"; }
+
+# peak_kib COMMAND...: peak resident memory (KiB) of one run of COMMAND,
+# its output discarded.
+peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
