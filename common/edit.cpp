@@ -82,9 +82,21 @@ void put_real(char* dst, float v, int w, int d) {
   if (n == 0) {
     if (p - dst > (negative ? 1 : 0)) *--p = '0';  // the lone 0 goes first when room is short
   } else {
-    for (; n > 0; n /= 10) {
+    // Two digits at a time halves the chain of divisions.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    for (; n >= 10; n /= 100) {
+      if (p - dst < 2) return stars(dst, w);
+      const unsigned k = unsigned(n % 100) * 2;
+      p -= 2;
+      p[0] = pairs[k];
+      p[1] = pairs[k + 1];
+    }
+    if (n > 0) {
       if (p == dst) return stars(dst, w);
-      *--p = char('0' + n % 10);
+      *--p = char('0' + n);
     }
   }
   if (negative) {

@@ -105,7 +105,9 @@ TEST(IntegerIn, FixedFieldIgnoresBlanks) {
   for (const integer_in& c : cases) {
     std::int32_t v = -999;
     EXPECT_EQ(zeb::get_integer(c.field, true, v), c.ok) << c.field;
-    if (c.ok) EXPECT_EQ(v, c.v) << c.field;
+    if (c.ok) {
+      EXPECT_EQ(v, c.v) << c.field;
+    }
   }
   std::int32_t v;
   EXPECT_FALSE(zeb::get_integer("1 2", false, v)) << "a token holds no blanks";
