@@ -226,6 +226,31 @@ void fail_read(const channel& ch, outcome o) {
   fail(ch.label ? ch.label : "", std::string_view(reason, std::size_t(p - reason)));
 }
 
+namespace {
+
+// Reads more input after what the buffer holds.
+outcome fill(channel& ch) {
+  if (ch.fd == 0) flush(std_out);  // a prompt shows before its answer is awaited
+  if (ch.fd < 0) {
+    ch.sys_error = EBADF;
+    return outcome::error;
+  }
+  for (;;) {
+    const ssize_t got = ::read(ch.fd, ch.buf + ch.end, sizeof ch.buf - ch.end);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ch.sys_error = errno;
+      ch.bad_kind = nullptr;
+      return outcome::error;
+    }
+    if (got == 0) ch.at_end = true;
+    ch.end += std::uint32_t(got);
+    return outcome::done;
+  }
+}
+
+}  // namespace
+
 outcome next_record(channel& ch, std::string_view& record) {
   constexpr std::uint32_t cap = sizeof ch.buf;
   for (;;) {
@@ -268,21 +293,43 @@ outcome next_record(channel& ch, std::string_view& record) {
       ++ch.line;
       return outcome::done;
     }
-    if (ch.fd == 0) flush(std_out);  // a prompt shows before its answer is awaited
-    if (ch.fd < 0) {
-      ch.sys_error = EBADF;
-      return outcome::error;
-    }
-    const ssize_t got = ::read(ch.fd, ch.buf + ch.end, cap - ch.end);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ch.sys_error = errno;
-      ch.bad_kind = nullptr;
-      return outcome::error;
-    }
-    if (got == 0) ch.at_end = true;
-    ch.end += std::uint32_t(got);
+    if (fill(ch) != outcome::done) return outcome::error;
   }
+}
+
+outcome skip_records(channel& ch, std::int64_t n) {
+  std::string_view passed;
+  while (n > 0) {
+    if (ch.begin == ch.end && !ch.at_end) {
+      ch.begin = ch.end = 0;
+      if (fill(ch) != outcome::done) return outcome::error;
+      continue;
+    }
+    const char* const start = ch.buf + ch.begin;
+    const char* const stop = ch.buf + ch.end;
+    if (ch.dropping) {  // the rest of a line already counted
+      const char* lf = static_cast<const char*>(std::memchr(start, '\n', std::size_t(stop - start)));
+      ch.dropping = lf == nullptr;
+      ch.begin = lf ? std::uint32_t(lf + 1 - ch.buf) : ch.end;
+      if (ch.dropping && ch.at_end) ch.dropping = false;
+      continue;
+    }
+    // A buffer whose lines are all to be skipped is counted, not split;
+    // the line begun at its end is one of them.
+    const std::int64_t lines = std::count(start, stop, '\n');
+    if (ch.at_end || lines >= n) {
+      const outcome o = next_record(ch, passed);
+      if (o != outcome::done) return o;
+      --n;
+      continue;
+    }
+    const bool begun = stop[-1] != '\n';
+    n -= lines + begun;
+    ch.line += lines + begun;
+    ch.dropping = begun;
+    ch.begin = ch.end = 0;
+  }
+  return outcome::done;
 }
 
 }  // namespace zeb

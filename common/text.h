@@ -189,6 +189,9 @@ void write_record(std::span<char> record, const record_program& p, const value* 
 // The next record of an input channel, without its line feed (and without a
 // carriage return before it); the view lasts until the next read.
 outcome next_record(channel& ch, std::string_view& record);
+// Passes over n records, as n calls of next_record would, but counts whole
+// buffers of lines at a time; gives the outcome of the last.
+outcome skip_records(channel& ch, std::int64_t n);
 outcome read_record(channel& ch, const record_program& p, item* items, int count);
 outcome read_record(std::span<const char> record, const record_program& p, item* items, int count);
 outcome read_free(channel& ch, item* items, int count);

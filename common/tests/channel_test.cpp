@@ -106,6 +106,35 @@ TEST(Records, OverlongLineKeepsItsHead) {
   EXPECT_EQ(r, "next");
 }
 
+TEST(Records, SkippingCountsAsReadingOneByOne) {
+  // Short lines, empty lines, carriage returns, lines longer than the
+  // buffer, and a last line with or without its line feed.
+  std::string text;
+  for (int i = 0; i < 30000; ++i) {
+    text += i % 7 == 0 ? "" : "line " + std::to_string(i);
+    if (i % 1000 == 5) text += std::string(zeb::record_limit + 17, 'x');
+    if (i % 11 == 0) text += '\r';
+    text += '\n';
+  }
+  for (const std::string& input : {text, text + "tail", std::string("\n\n"), std::string("x")}) {
+    for (std::int64_t skip : {0, 1, 2, 999, 12345, 29999, 30000, 30001, 40000}) {
+      auto one_by_one = input_channel(input);
+      auto skipped = input_channel(input);
+      std::string_view a, b;
+      zeb::outcome want = zeb::outcome::done;
+      for (std::int64_t i = 0; i < skip && want == zeb::outcome::done; ++i)
+        want = zeb::next_record(*one_by_one, a);
+      ASSERT_EQ(zeb::skip_records(*skipped, skip), want) << skip;
+      EXPECT_EQ(skipped->line, one_by_one->line) << skip;
+      const zeb::outcome next_a = zeb::next_record(*one_by_one, a);
+      ASSERT_EQ(zeb::next_record(*skipped, b), next_a) << skip;
+      if (next_a == zeb::outcome::done) {
+        EXPECT_EQ(a, b) << skip;
+      }
+    }
+  }
+}
+
 TEST(TemplatedRead, TextForms) {
   std::string line(250, 'x');
   line[0] = 'a';
