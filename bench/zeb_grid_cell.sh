@@ -5,7 +5,9 @@
 # outside the grid (the grid file is read, no file is created), report mode
 # and replace mode (each call creates a new file). Creating a file is not
 # free on a journalled disk, so the cost of the shell creating the same
-# files (": > out<i>") is shown as well. Then peak memory.
+# files (": > out<i>") is shown as well. Then peak memory. The calls run in
+# a folder made under $TMPDIR (default /tmp): TMPDIR=/dev/shm measures them
+# where creating a file costs little.
 #   $1: folder of the built tools   [$2: runs of each, default 5]
 set -eu
 source "$(dirname "$0")/lib.sh"

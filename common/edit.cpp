@@ -157,18 +157,30 @@ bool plain_to_integer(const plain_decimal& d, std::int32_t& out) {
 }
 
 bool plain_to_real(const plain_decimal& d, float& out) {
-  // At most 15 digits and 22 decimals: the mantissa and the power of ten
-  // are exact doubles, so one division rounds correctly to double. Rounding
-  // that to float is then exact too, unless the double fell exactly on a
-  // midpoint between two floats.
+  // At most 15 digits and 22 decimals: the mantissa is an exact double.
+  // Multiplied by the nearest double to 10^-d it lands within a few units
+  // of the double's last place of the exact quotient; away from a midpoint
+  // between two floats, both round to the same float. Near one, the exact
+  // power of ten divides instead: one correctly rounded double, which
+  // rounds to float correctly unless it is the midpoint itself.
   if (d.digits == 0 || d.digits > 15 || d.decimals > 22) return false;
   static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const double x = double(d.mantissa) / tens[d.decimals];
+  static constexpr double tenths[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                      1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                      1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+  constexpr std::uint64_t float_ulp_bits = 0x1fffffff;  // the double's bits below a float's last place
+  constexpr std::uint64_t midpoint = 0x10000000;
+  double x = double(d.mantissa) * tenths[d.decimals];
   std::uint64_t bits;
   std::memcpy(&bits, &x, sizeof bits);
-  if ((bits & 0x1fffffff) == 0x10000000 || (x != 0 && x < 1e-37)) return false;
+  if ((bits & float_ulp_bits) - (midpoint - 8) <= 16) {
+    x = double(d.mantissa) / tens[d.decimals];
+    std::memcpy(&bits, &x, sizeof bits);
+    if ((bits & float_ulp_bits) == midpoint) return false;
+  }
+  if (x != 0 && x < 1e-37) return false;  // near and below the smallest normal float
   out = d.minus ? -float(x) : float(x);
   return true;
 }

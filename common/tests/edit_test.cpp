@@ -1,6 +1,7 @@
 // Edit forms: Iw and Fw.d out, Iw and Fw.d in.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -162,6 +163,62 @@ TEST(RealIn, LongMantissaIsRoundedOnce) {
   float v = 0;
   ASSERT_TRUE(zeb::get_real(text, false, 0, v));
   EXPECT_EQ(v, 0.1f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RealIn, QuickPathAgreesWithFromChars) {
+  // Plain decimals of every length the quick path takes, against the
+  // correctly rounded conversion of the standard library.
+  std::uint64_t state = 12345;
+  auto next = [&] { return state = state * 6364136223846793005u + 1442695040888963407u; };
+  for (int i = 0; i < 300000; ++i) {
+    const int digits = 1 + int(next() % 15);
+    std::string text = (next() & 1) ? "-" : "";
+    std::string mantissa;
+    for (int k = 0; k < digits; ++k) mantissa += char('0' + next() % 10);
+    const int decimals = int(next() % 23);
+    if (decimals > 0 && decimals <= digits) mantissa.insert(mantissa.size() - size_t(decimals), ".");
+    text += mantissa;
+    float quick = 0;
+    float exact = 0;
+    std::from_chars(text.data(), text.data() + text.size(), exact);
+    if (zeb::get_real(text, false, 0, quick)) {
+      EXPECT_EQ(quick, exact) << text;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RealIn, MidpointsBetweenFloatsRoundToEven) {
+  // Odd integers above 2^24 lie halfway between two floats; written with
+  // decimals they must still round to the even one, as an exact conversion
+  // does, however the quick path computes them.
+  for (std::uint32_t k = 16777217; k < 16777217 + 4000; k += 2) {
+    for (const char* zeros : {"", ".0", ".00", ".000", ".0000", ".00000", ".000000"}) {
+      const std::string text = std::to_string(k) + zeros;
+      float quick = 0;
+      float exact = 0;
+      std::from_chars(text.data(), text.data() + text.size(), exact);
+      ASSERT_TRUE(zeb::get_real(text, false, 0, quick)) << text;
+      EXPECT_EQ(quick, exact) << text;
+    }
+  }
+  // Fifteen-digit neighbours of midpoints, where a product by an inexact
+  // power of ten lands on the wrong side.
+  for (const char* text : {"1.00215083360672", "1.00231271982193", "1.00247460603714",
+                           "1.00454443693161", "1.00807124376297", "1.01078861951828"}) {
+    float quick = 0;
+    float exact = 0;
+    std::from_chars(text, text + std::strlen(text), exact);
+    ASSERT_TRUE(zeb::get_real(text, false, 0, quick)) << text;
+    EXPECT_EQ(quick, exact) << text;
+  }
 }
 
 }  // namespace
