@@ -202,27 +202,35 @@ outcome read_free(channel& ch, item* items, int count);
 // internal record, filled from the left and padded with blanks.
 template <typename... T>
 void write_templated(channel& ch, out_template<std::type_identity_t<T>...> t, const T&... values) {
-  const value v[sizeof...(T) + 1] = {detail::to_value(values)...};
-  write_record(ch, program_for(t.text), v, int(sizeof...(T)));
+  if constexpr (sizeof...(T) == 0) {
+    write_record(ch, program_for(t.text), nullptr, 0);
+  } else {
+    const value v[] = {detail::to_value(values)...};
+    write_record(ch, program_for(t.text), v, int(sizeof...(T)));
+  }
 }
 template <typename... T>
 void write_templated(std::span<char> record, out_template<std::type_identity_t<T>...> t,
                      const T&... values) {
-  const value v[sizeof...(T) + 1] = {detail::to_value(values)...};
-  write_record(record, program_for(t.text), v, int(sizeof...(T)));
+  if constexpr (sizeof...(T) == 0) {
+    write_record(record, program_for(t.text), nullptr, 0);
+  } else {
+    const value v[] = {detail::to_value(values)...};
+    write_record(record, program_for(t.text), v, int(sizeof...(T)));
+  }
 }
 
 // Reads one record into the items: from a channel's next line, or from an
 // internal record.
 template <typename... T>
 outcome read_templated(channel& ch, in_template<std::type_identity_t<T>...> t, T&&... items) {
-  item it[sizeof...(T) + 1] = {detail::to_item(items)...};
+  item it[] = {detail::to_item(items)...};
   return read_record(ch, program_for(t.text), it, int(sizeof...(T)));
 }
 template <typename... T>
 outcome read_templated(std::span<const char> record, in_template<std::type_identity_t<T>...> t,
                        T&&... items) {
-  item it[sizeof...(T) + 1] = {detail::to_item(items)...};
+  item it[] = {detail::to_item(items)...};
   return read_record(record, program_for(t.text), it, int(sizeof...(T)));
 }
 
@@ -230,7 +238,7 @@ outcome read_templated(std::span<const char> record, in_template<std::type_ident
 template <typename... T>
 outcome read_free_form(channel& ch, T&&... items) {
   static_assert(detail::kinds<T...>::known, "record values are int32_t, float or text fields");
-  item it[sizeof...(T) + 1] = {detail::to_item(items)...};
+  item it[] = {detail::to_item(items)...};
   return read_free(ch, it, int(sizeof...(T)));
 }
 
