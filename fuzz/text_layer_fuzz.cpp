@@ -17,17 +17,26 @@ namespace {
 void template_walk(std::string_view text) {
   const zeb::record_program p = zeb::parse_template(text);
   if (p.error) return;
-  // Write one record of each kind of value into an internal record.
+  // Write one record of each kind of value into an internal record. Repeat
+  // counts multiply: a template that walks too long, or writes more than
+  // the record holds (an unguarded failure by design), is passed over.
+  static char record[1 << 20];
   zeb::value values[64];
   int count = 0;
+  std::size_t width = 0;
+  int steps = 0;
   zeb::template_cursor cursor(p);
   zeb::template_item it;
-  while (cursor.next(it) && count < 64) {
+  while (cursor.next(it)) {
+    if (++steps > 100000) return;
+    width += it.kind == zeb::op_kind::literal ? it.literal.size() : std::size_t(it.width);
+    if (it.kind == zeb::op_kind::text && it.width == 0) width += 4;
+    if (count == 64) continue;
     if (it.kind == zeb::op_kind::integer) values[count++].i = -12345;
     else if (it.kind == zeb::op_kind::real) values[count++].f = 1.5e10f;
     else if (it.kind == zeb::op_kind::text) values[count++].a = {"text", 4};
   }
-  static char record[1 << 20];
+  if (width > sizeof record) return;
   zeb::write_record(std::span<char>(record, sizeof record), p, values, count);
 }
 
