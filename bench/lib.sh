@@ -34,3 +34,10 @@ loop_seconds() { shell_seconds "for ((i = 0; i < $1; i++)); do $2; done"; }
 # peak_kib COMMAND...: peak resident memory (KiB) of one run of COMMAND,
 # its output discarded.
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+
+# make_scratch NAME: sets the variable NAME to a new folder under $TMPDIR
+# (default /tmp), removed when the script exits.
+make_scratch() {
+  printf -v "$1" '%s' "$(mktemp -d "${TMPDIR:-/tmp}/zeb_bench.XXXXXX")"
+  trap "rm -rf '${!1}'" EXIT
+}

@@ -13,8 +13,7 @@ set -eu
 source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+make_scratch WORK
 cd "$WORK"
 
 {

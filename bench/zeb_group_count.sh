@@ -7,8 +7,7 @@ set -eu
 source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
-DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
-trap 'rm -rf "$DATA"' EXIT
+make_scratch DATA
 
 awk 'BEGIN { for (i = 0; i < 10000000; i++) printf "img%06d/f%09d.tif\n", int(i / 100), i }' >"$DATA/paths"
 head -n 1000000 "$DATA/paths" >"$DATA/paths_tenth"

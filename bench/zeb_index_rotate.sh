@@ -7,10 +7,9 @@
 set -eu
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh"
+make_scratch WORK
 
 "$HERE/make_reflections.sh" 5000000 4 >"$WORK/5m.hkl"
 head -n 1000000 "$WORK/5m.hkl" >"$WORK/1m.hkl"

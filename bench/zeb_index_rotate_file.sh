@@ -10,8 +10,7 @@ set -eu
 source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
-DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
-trap 'rm -rf "$DATA"' EXIT
+make_scratch DATA
 cd "$DATA"
 
 awk 'BEGIN {

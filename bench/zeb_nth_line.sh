@@ -7,8 +7,7 @@ set -eu
 source "$(dirname "$0")/lib.sh"
 BIN=$(cd "$1" && pwd)
 RUNS=${2:-5}
-DATA=$(mktemp -d /tmp/zeb_bench.XXXXXX)
-trap 'rm -rf "$DATA"' EXIT
+make_scratch DATA
 
 awk 'BEGIN { for (i = 1; i <= 20000000; i++) printf "line %010d of the picked file, fifty bytes long\n", i }' >"$DATA/lines"
 head -n 2000000 "$DATA/lines" >"$DATA/lines_tenth"

@@ -103,34 +103,31 @@ bool read_name(char (&name)[256]) {
 
 enum class transfer { done, not_seekable, failed };
 
-// Moves `bytes` bytes between `buffer` and the file at `offset`, retrying
-// short transfers; the end of the file before the last byte is a failure.
-transfer read_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset) {
+// Moves `bytes` bytes between `buffer` and the file at `offset`, one way
+// or the other, retrying short transfers; the end of the file before the
+// last byte is a failure.
+transfer move_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset, bool writing) {
   std::size_t moved = 0;
   while (moved < bytes) {
-    ssize_t got = pread(fd, buffer + moved, bytes - moved, offset + static_cast<off_t>(moved));
-    if (got > 0) {
-      moved += static_cast<std::size_t>(got);
+    const off_t at = offset + static_cast<off_t>(moved);
+    const ssize_t done = writing ? pwrite(fd, buffer + moved, bytes - moved, at)
+                                 : pread(fd, buffer + moved, bytes - moved, at);
+    if (done > 0) {
+      moved += static_cast<std::size_t>(done);
       continue;
     }
-    if (got < 0 && errno == EINTR) continue;
-    return got < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
+    if (done < 0 && errno == EINTR) continue;
+    return done < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
   }
   return transfer::done;
 }
 
-transfer write_at(int fd, const unsigned char* buffer, std::size_t bytes, off_t offset) {
-  std::size_t moved = 0;
-  while (moved < bytes) {
-    ssize_t put = pwrite(fd, buffer + moved, bytes - moved, offset + static_cast<off_t>(moved));
-    if (put > 0) {
-      moved += static_cast<std::size_t>(put);
-      continue;
-    }
-    if (put < 0 && errno == EINTR) continue;
-    return put < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
-  }
-  return transfer::done;
+transfer read_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset) {
+  return move_at(fd, buffer, bytes, offset, false);
+}
+
+transfer write_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset) {
+  return move_at(fd, buffer, bytes, offset, true);
 }
 
 // Reverses every value of `row_count` rows of `row_bytes` bytes stored from
