@@ -46,6 +46,60 @@ run() {
   status=$?
 }
 
+# run_closed INPUT TOOL [ARGS...]: as run, with standard input closed when
+# INPUT is -, and standard output closed.
+run_closed() {
+  local input=$1 tool=$2
+  shift 2
+  if [ "$input" = - ]; then
+    "$BIN/$tool" "$@" <&- >&- 2>err
+  else
+    printf '%b' "$input" | "$BIN/$tool" "$@" >&- 2>err
+  fi
+  status=$?
+  : >out
+}
+
+# run_full INPUT TOOL [ARGS...]: as run, with standard output on /dev/full.
+run_full() {
+  local input=$1 tool=$2
+  shift 2
+  printf '%b' "$input" | "$BIN/$tool" "$@" >/dev/full 2>err
+  status=$?
+  : >out
+}
+
+# run_unprivileged INPUT TOOL [ARGS...]: as run, but as a user without
+# privileges when the tests run as root (root may write anything). The
+# tool runs from a copy: the build folder may lie where that user cannot
+# reach it.
+run_unprivileged() {
+  local input=$1 tool=$2
+  shift 2
+  if [ "$(id -u)" != 0 ]; then
+    run "$input" "$tool" "$@"
+    return
+  fi
+  chmod 755 "$WORK" "$WORK/c"
+  [ -x "$WORK/unprivileged_$tool" ] || install -m 755 "$BIN/$tool" "$WORK/unprivileged_$tool"
+  printf '%b' "$input" | setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$WORK/unprivileged_$tool" "$@" >out 2>err
+  status=$?
+}
+
+# snapshot: keeps every file of the case folder, names and bytes, for
+# expect_unchanged.
+snapshot() {
+  rm -rf "$WORK/snapshot" && cp -a . "$WORK/snapshot"
+}
+
+# expect_unchanged: the case folder holds the same files with the same
+# bytes as at the last snapshot (out and err aside).
+expect_unchanged() {
+  local d
+  d=$(diff -r -x out -x err "$WORK/snapshot" . 2>&1) || bad "files changed: $d"
+}
+
 # same_bytes FILE EXPECTED: EXPECTED is printf %b text.
 same_bytes() {
   printf '%b' "$2" >"$WORK/expected"
@@ -59,6 +113,7 @@ same_bytes() {
 
 expect_out() { same_bytes out "$1"; }
 expect_status() { [ "$status" = "$1" ] || bad "status $status, expected $1"; }
+expect_some_err() { [ -s err ] || bad "standard error is empty"; }
 expect_no_err() { [ ! -s err ] || bad "unexpected standard error: $(cat err)"; }
 expect_file() { same_bytes "$1" "$2"; }
 expect_no_file() { [ ! -e "$1" ] || bad "$1 should not exist"; }
