@@ -5,9 +5,10 @@
 // no text layer, one write(2). The start-up floating-point mode (values
 // below 2^-126 count as zero) comes from the object every tool links.
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
+
+#include "number_argument.h"
 
 namespace {
 
@@ -44,13 +45,12 @@ constexpr int failure_status = 2;
   ::_exit(failure_status);
 }
 
-// The conversion scripts have always relied on: sscanf "%f" (no tool sets
-// a locale, so the point is always the full stop). An argument that gives
-// no number must not be compared: an undefined value could answer 1.
+// An argument that gives no number must not be compared: an undefined
+// value could answer 1.
 float number(int argc, char** argv, int index, const char* which) {
   if (argc <= index) fail(which, nullptr, "missing");
   float value;
-  if (std::sscanf(argv[index], "%f", &value) != 1) fail(which, argv[index], "not a number");
+  if (!zeb::number_argument(argv[index], value)) fail(which, argv[index], "not a number");
   return value;
 }
 
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   const float a = number(argc, argv, 1, "first argument");
   const float b = number(argc, argv, 2, "second argument");
 
-  const char answer = a > b ? '1' : '0';
+  const char answer = zeb::greater_answer(a, b);
   for (;;) {
     const ssize_t done = ::write(1, &answer, 1);
     if (done == 1) break;
