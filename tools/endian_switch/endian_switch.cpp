@@ -19,9 +19,7 @@
 namespace {
 
 using zeb::header_bytes;
-
-// The longest row accepted: the limit scripts know, whatever the buffer.
-constexpr std::int64_t row_limit = 65536;
+using zeb::row_limit;
 
 // Whole rows move through this one buffer: a few large transfers instead of
 // four system calls per row keep narrow maps as fast as wide ones.
@@ -194,20 +192,15 @@ int main() {
   const std::int32_t mode = zeb::recognise_mode(header);
   if (mode == zeb::unknown_mode) fail("Unknown mode ...");
 
-  zeb::dimensions dims = zeb::read_dimensions(header);
   const zeb::mode_sizes sizes = zeb::look_up_mode(mode);
 
   struct stat file_status;
   if (stat(name, &file_status) != 0) fail("Cannot stat file ...");
 
-  // The dimensions are in whichever order makes the header agree with the
-  // file size; with neither, the reversed order is kept.
-  if (zeb::expected_file_size(dims, sizes) != file_status.st_size) {
-    zeb::swap_dimensions(dims);
-    if (zeb::expected_file_size(dims, sizes) != file_status.st_size) {
-      say("WARNING Filesize does not match header...\n");
-    }
-  }
+  const zeb::settled_dimensions settled =
+      zeb::settle_dimensions(zeb::read_dimensions(header), sizes, file_status.st_size);
+  if (!settled.size_matches) say("WARNING Filesize does not match header...\n");
+  const zeb::dimensions dims = settled.dims;
 
   const std::int64_t row_bytes = zeb::row_length(dims.columns, sizes);
   if (row_bytes > row_limit) fail("Program dimensions too small ...");
@@ -225,10 +218,8 @@ int main() {
   // the other.
   if (dims.columns < 0) fail("Negative number of columns ...");
   const bool has_data_pass = mode != 0;
-  const std::int64_t row_count =
-      dims.rows > 0 && dims.sections > 0 ? std::int64_t{dims.rows} * dims.sections : 0;
-  if (has_data_pass && row_bytes > 0 &&
-      file_status.st_size < header_bytes + zeb::wide_int{row_count} * row_bytes) {
+  const std::int64_t row_count = zeb::data_rows(dims);
+  if (has_data_pass && row_bytes > 0 && !zeb::file_holds_rows(file_status.st_size, row_count, row_bytes)) {
     fail("fread failed during data read ...");
   }
   if (output_error != 0) stop(1);

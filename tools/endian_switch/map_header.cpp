@@ -93,4 +93,19 @@ std::int64_t row_length(std::int32_t columns, mode_sizes sizes) {
   return std::int64_t{columns} * sizes.values_per_pixel * sizes.bytes_per_value;
 }
 
+settled_dimensions settle_dimensions(dimensions host_order, mode_sizes sizes, std::int64_t file_size) {
+  if (expected_file_size(host_order, sizes) == file_size) return {host_order, true};
+  dimensions reversed = host_order;
+  swap_dimensions(reversed);
+  return {reversed, expected_file_size(reversed, sizes) == file_size};
+}
+
+std::int64_t data_rows(dimensions dims) {
+  return dims.rows > 0 && dims.sections > 0 ? std::int64_t{dims.rows} * dims.sections : 0;
+}
+
+bool file_holds_rows(std::int64_t file_size, std::int64_t rows, std::int64_t row_bytes) {
+  return file_size >= header_bytes + wide_int{rows} * row_bytes;
+}
+
 }  // namespace zeb

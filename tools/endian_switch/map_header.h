@@ -57,4 +57,22 @@ wide_int expected_file_size(dimensions dims, mode_sizes sizes);
 // Bytes of one row: columns x values per pixel x bytes per value, exactly.
 std::int64_t row_length(std::int32_t columns, mode_sizes sizes);
 
+// The size check: the dimensions in whichever order makes the header agree
+// with the file size; with neither, the reversed order, and no match.
+struct settled_dimensions {
+  dimensions dims;
+  bool size_matches;
+};
+settled_dimensions settle_dimensions(dimensions host_order, mode_sizes sizes, std::int64_t file_size);
+
+// The longest row accepted: the limit scripts know, whatever the buffer.
+inline constexpr std::int64_t row_limit = 65536;
+
+// Rows of the data pass: rows x sections, none when either is 0 or less.
+std::int64_t data_rows(dimensions dims);
+
+// True when every row of the data pass lies inside the file, so that no
+// row is found missing after the header has been rewritten.
+bool file_holds_rows(std::int64_t file_size, std::int64_t rows, std::int64_t row_bytes);
+
 }  // namespace zeb
