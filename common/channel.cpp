@@ -123,6 +123,10 @@ bool open_old(channel& ch, std::span<const char> name_field) {
 }
 
 bool open_new(channel& ch, std::span<const char> name_field) {
+  // What the tool has said so far must be out before a file exists: a
+  // standard output that cannot be written then stops the tool without
+  // leaving a new file behind, however early its answers arrived.
+  flush(std_out);
   char path[4096];
   if (!file_name(ch, name_field, path)) return false;
   // O_EXCL: a file that exists, a link to one included, is never touched.

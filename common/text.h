@@ -58,7 +58,8 @@ extern channel std_out;
 // trailing blanks. False when it does not exist or cannot be read.
 bool open_old(channel& ch, std::span<const char> name_field);
 // Creates a new file for writing; false when a file of that name exists
-// (it is then left as it is) or the file cannot be created.
+// (it is then left as it is) or the file cannot be created. Standard output
+// is flushed first: an unguarded failure there ends the tool before it.
 bool open_new(channel& ch, std::span<const char> name_field);
 // Flushes and closes a file channel; a channel that is not open is left alone.
 void close_channel(channel& ch);
