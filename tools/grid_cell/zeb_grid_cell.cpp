@@ -86,6 +86,9 @@ int main() {
     zeb::write_grid_rows(output_file, grid);
   } else {
     zeb::write_cell_value(output_file, cell);
+    // The report line vouches for the file: its value must have been
+    // written first, so that a failed write ends the tool before the line.
+    zeb::flush(output_file);
     zeb::write_templated(zeb::std_out, "(' Position ',2I4,' is ',F11.1)", column_index, row_index, cell);
   }
 
