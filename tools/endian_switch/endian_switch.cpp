@@ -128,33 +128,35 @@ transfer write_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset
   return move_at(fd, buffer, bytes, offset, true);
 }
 
-// Reverses every value of `row_count` rows of `row_bytes` bytes stored from
-// byte 1024 on, in file order, as many whole rows at a time as the buffer
-// holds. A failure leaves the rows of earlier blocks converted, the rest as
-// they were.
-void convert_data(int mapfile, std::int64_t row_count, std::int64_t row_bytes,
-                  std::int32_t bytes_per_value) {
-  if (row_count <= 0 || row_bytes <= 0) return;
-  const std::int64_t rows_per_block = block_bytes / row_bytes;
-  posix_fadvise(mapfile, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
-  std::int64_t offset = header_bytes;
-  for (std::int64_t rows_done = 0; rows_done < row_count;) {
-    const std::int64_t rows_now = std::min(rows_per_block, row_count - rows_done);
-    const std::int64_t bytes = rows_now * row_bytes;
-    switch (read_at(mapfile, block, static_cast<std::size_t>(bytes), offset)) {
+// Reverses every value of the rows stored in bytes [from, to), whole rows
+// of `row_bytes` bytes, in file order, as many rows at a time as the buffer
+// holds. Gives nullptr when all are done; else the failure's message, with
+// `reached` at the first row not converted. A block whose write failed is
+// first written back as it was read: part of it may have landed.
+const char* convert_rows(int mapfile, std::int64_t from, std::int64_t to, std::int64_t row_bytes,
+                         std::int32_t bytes_per_value, std::int64_t& reached) {
+  reached = from;
+  if (from >= to || row_bytes <= 0) return nullptr;
+  const std::int64_t block_rows_bytes = block_bytes / row_bytes * row_bytes;
+  while (reached < to) {
+    const std::int64_t bytes = std::min(block_rows_bytes, to - reached);
+    const std::int32_t values = static_cast<std::int32_t>(bytes / bytes_per_value);
+    switch (read_at(mapfile, block, static_cast<std::size_t>(bytes), reached)) {
       case transfer::done: break;
-      case transfer::not_seekable: fail("fseek failed before data read ...");
-      case transfer::failed: fail("fread failed during data read ...");
+      case transfer::not_seekable: return "fseek failed before data read ...";
+      case transfer::failed: return "fread failed during data read ...";
     }
-    zeb::swap_bytes(block, bytes_per_value, static_cast<std::int32_t>(bytes / bytes_per_value));
-    switch (write_at(mapfile, block, static_cast<std::size_t>(bytes), offset)) {
-      case transfer::done: break;
-      case transfer::not_seekable: fail("fseek failed before data write ...");
-      case transfer::failed: fail("fread failed during data write ...");
+    zeb::swap_bytes(block, bytes_per_value, values);
+    const transfer written = write_at(mapfile, block, static_cast<std::size_t>(bytes), reached);
+    if (written != transfer::done) {
+      zeb::swap_bytes(block, bytes_per_value, values);
+      write_at(mapfile, block, static_cast<std::size_t>(bytes), reached);
+      return written == transfer::not_seekable ? "fseek failed before data write ..."
+                                               : "fread failed during data write ...";
     }
-    offset += bytes;
-    rows_done += rows_now;
+    reached += bytes;
   }
+  return nullptr;
 }
 
 }  // namespace
@@ -224,16 +226,35 @@ int main() {
   }
   if (output_error != 0) stop(1);
 
+  // A read or write that fails from here on is undone as far as the file
+  // allows: the rows already converted and the header are converted back,
+  // so that a refused map is not left with its parts in both byte orders.
+  unsigned char original[header_bytes];
+  std::memcpy(original, header, header_bytes);
+  auto refuse = [&](const char* message, std::int64_t converted_to) {
+    std::int64_t undone_to;
+    if (!convert_rows(mapfile, header_bytes, converted_to, row_bytes, sizes.bytes_per_value, undone_to))
+      write_at(mapfile, original, header_bytes, 0);
+    fail(message);
+  };
+
   zeb::convert_header(header);
-  switch (write_at(mapfile, header, header_bytes, 0)) {
-    case transfer::done: break;
-    case transfer::not_seekable: fail("fseek failed before header rewite ...");
-    case transfer::failed: fail("fread failed during header write ...");
+  const transfer header_written = write_at(mapfile, header, header_bytes, 0);
+  if (header_written != transfer::done) {
+    refuse(header_written == transfer::not_seekable ? "fseek failed before header rewite ..."
+                                                    : "fread failed during header write ...",
+           header_bytes);
   }
 
   if (has_data_pass) {
     say(" Writing byte-swapped data ...\n");
-    convert_data(mapfile, row_count, row_bytes, sizes.bytes_per_value);
+    // The rows lie inside the file (checked above), so their end is a file size.
+    const std::int64_t data_end = row_count > 0 && row_bytes > 0 ? header_bytes + row_count * row_bytes : 0;
+    posix_fadvise(mapfile, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
+    std::int64_t reached;
+    if (const char* failure = convert_rows(mapfile, header_bytes, data_end, row_bytes,
+                                           sizes.bytes_per_value, reached))
+      refuse(failure, reached);
   }
 
   if (close(mapfile) != 0) fail("Cannot close file ...");

@@ -1,0 +1,253 @@
+#!/usr/bin/env bash
+# endian_switch when its surroundings fail: standard input empty, closed or
+# unreadable; standard output full, closed or a pipe nobody reads; a map
+# that is missing, a folder, a special file, not both readable and
+# writable, truncated at the header or inside its rows, in every mode and
+# both byte orders; reads and writes that fail halfway. Every case checks
+# standard output byte for byte, the status, standard error, and every
+# file's bytes: a refused map is left exactly as it was, a converted one is
+# converted exactly, and no map is left with parts in both byte orders.
+source "$2/tests/harness.sh"
+
+make_map() { python3 "$SRC/tools/endian_switch/tests/make_map.py" "$@"; }
+
+STARS='***********************************************'
+BANNER="\n$STARS\n******* endian_switch v0.2 22.07.96 ***********\n$STARS\n\nType in file name ...\n"
+WARNING='WARNING Filesize does not match header...\n'
+WRITING=' Writing byte-swapped data ...\n'
+NORMAL='Normal termination ...\n'
+TOO_WIDE='Program dimensions too small ...\n'
+HEADER_READ='fread failed during header read ...\n'
+DATA_READ='fread failed during data read ...\n'
+
+# report COLUMNS ROWS SECTIONS MODE: the dimension and mode lines.
+report() {
+  printf 'Number of columns, rows, sections ........%s %s %s \\nMap mode .................................%s\\n' "$@"
+}
+
+# launch OUTPUT: runs the tool, for at most 10 seconds (a special file
+# must never make it wait), with standard output a file (out), /dev/full,
+# closed, or a pipe whose reader has gone; standard input is the caller's.
+launch() {
+  case $1 in
+    file) timeout 10 "$BIN/endian_switch" >out 2>err ;;
+    full) timeout 10 "$BIN/endian_switch" >/dev/full 2>err ;;
+    closed) timeout 10 "$BIN/endian_switch" >&- 2>err ;;
+    broken)
+      rm -f "$WORK/pipe" && mkfifo "$WORK/pipe"
+      # Opened for both ends, then the reading end closed: writes fail.
+      (exec 5<>"$WORK/pipe" 6>"$WORK/pipe" 5<&- && timeout 10 "$BIN/endian_switch" >&6 2>err 6>&-)
+      ;;
+  esac
+}
+
+# answer INPUT OUTPUT: INPUT is empty, closed, folder (every read fails)
+# or printf %b text after "text:"; OUTPUT as for launch, or unprivileged
+# (standard output a file, the tool run as a user without privileges).
+answer() {
+  : >out
+  if [ "$2" = unprivileged ]; then
+    run_unprivileged "${1#text:}" endian_switch
+    return
+  fi
+  case $1 in
+    empty) printf '' | launch "$2" ;;
+    closed) launch "$2" <&- ;;
+    folder) mkdir -p "$WORK/folder" && launch "$2" <"$WORK/folder" ;;
+    text:*) printf '%b' "${1#text:}" | launch "$2" ;;
+  esac
+  status=$?
+}
+
+# expect_refusal INPUT OUTPUT EXPECTED STATUS [DIAGNOSTIC]: answering
+# INPUT, the tool writes EXPECTED after the banner (nothing where standard
+# output fails), ends with STATUS, writes DIAGNOSTIC (a pattern) or nothing
+# on standard error, and changes no file.
+expect_refusal() {
+  snapshot
+  answer "$1" "$2"
+  case $2 in
+    file | unprivileged) expect_out "$BANNER$3" ;;
+    *) expect_out '' ;;
+  esac
+  expect_status "$4"
+  if [ -n "${5-}" ]; then expect_err "$5"; else expect_no_err; fi
+  expect_unchanged
+}
+
+# --- standard input and output ------------------------------------------------------
+# A convertible map lies beside every case: no stream failure may touch it.
+
+while IFS='|' read -r input output want code diagnostic; do
+  begin "standard input $input, standard output $output"
+  make_map make m.map host 10 8 3 2
+  expect_refusal "$input" "$output" "$want" "$code" "$diagnostic"
+done <<EOF
+empty|file|cannot open file ...  \n|1|
+closed|file|cannot open file ...  \n|1|
+folder|file|cannot open file ...  \n|1|
+text:m.map\n|full||2|^endian_switch: standard output: No space left on device$
+text:m.map\n|closed||2|^endian_switch: standard output: Bad file descriptor$
+text:m.map\n|broken||2|^endian_switch: standard output: Broken pipe$
+closed|closed||2|^endian_switch: standard output: Bad file descriptor$
+empty|full||2|^endian_switch: standard output: No space left on device$
+text:missing.map\n|broken||2|^endian_switch: standard output: Broken pipe$
+EOF
+
+# --- the map: missing, not a file, not both readable and writable -----------------
+
+begin "no such map, and a dangling link: nothing is created"
+expect_refusal 'text:missing.map\n' file 'cannot open file ... missing.map \n' 1
+ln -s missing.map link.map
+expect_refusal 'text:link.map\n' file 'cannot open file ... link.map \n' 1
+
+begin "a folder, and a link to one"
+mkdir maps && make_map make maps/m.map host 10 8 3 2
+ln -s maps folder_link
+expect_refusal 'text:maps\n' file 'cannot open file ... maps \n' 1
+expect_refusal 'text:folder_link\n' file 'cannot open file ... folder_link \n' 1
+
+begin "special files that have no header to read: a FIFO, /dev/null"
+# The FIFO lies outside the case folder: snapshots compare regular files.
+rm -f "$WORK/pipe.map" && mkfifo "$WORK/pipe.map"
+expect_refusal "text:$WORK/pipe.map\n" file "$HEADER_READ" 1
+[ -p "$WORK/pipe.map" ] || bad "the FIFO is gone"
+expect_refusal 'text:/dev/null\n' file "$HEADER_READ" 1
+
+begin "a map that cannot be read, written, or either"
+make_map make m.map host 10 8 3 2
+for mode in 000 444 222; do
+  chmod "$mode" m.map
+  expect_refusal 'text:m.map\n' unprivileged 'cannot open file ... m.map \n' 1
+done
+
+begin "a writable map in a folder that is not: converted in place"
+mkdir locked && make_map make locked/m.map other 10 8 3 4
+make_map swapped locked/m.map expected 1920 4
+chmod 666 locked/m.map
+chmod 555 locked
+run_unprivileged 'locked/m.map\n' endian_switch
+expect_out "$BANNER$(report 10 8 3 4)$WRITING$NORMAL"
+expect_status 0
+expect_no_err
+cmp -s locked/m.map expected || bad "locked/m.map is not the converted map"
+[ "$(ls -A locked)" = m.map ] || bad "locked holds more than the map: $(ls -A locked)"
+
+# --- truncated maps, every mode, both byte orders ----------------------------------
+# 10 x 8 x 3 pixels. Cut inside the header; just after it; inside the first
+# row; inside the last row, by a byte (a value cut short) or by half a row.
+# Stored in the other order, the dimensions are read reversed and the data
+# is short of its rows: refused before any write. Stored in the host order,
+# the reversed column count makes a row far too long: refused as well. A
+# mode-0 map has no data pass: its header alone is converted.
+
+for mode in 0 1 2 3 4; do
+  case $mode in 0) pixel=1 ;; 1) pixel=2 ;; 2 | 3) pixel=4 ;; 4) pixel=8 ;; esac
+  row=$((10 * pixel))
+  data=$((240 * pixel))
+  for order in host other; do
+    begin "mode $mode, $order order, truncated"
+    for size in 1023 1024 $((1024 + row / 2)) $((1024 + data - row / 2)) $((1024 + data - 1)); do
+      make_map make m.map "$order" 10 8 3 "$mode" $((size - 1024 - data))
+      if [ "$size" = 1023 ]; then
+        expect_refusal 'text:m.map\n' file "$HEADER_READ" 1
+      elif [ "$order" = host ]; then
+        expect_refusal 'text:m.map\n' file "$WARNING$TOO_WIDE" 1
+      elif [ "$mode" != 0 ]; then
+        expect_refusal 'text:m.map\n' file "$WARNING$(report 10 8 3 "$mode")$DATA_READ" 1
+      else
+        make_map swapped m.map expected 0 1
+        run 'm.map\n' endian_switch
+        expect_out "$BANNER$WARNING$(report 10 8 3 0)$NORMAL"
+        expect_status 0
+        expect_no_err
+        cmp -s m.map expected || bad "$size bytes: m.map is not the map with its header converted"
+      fi
+      rm -f m.map expected
+    done
+  done
+done
+
+# --- reads and writes that fail halfway --------------------------------------------
+
+if ! strace -o /dev/null true 2>/dev/null; then
+  echo "skipped: failures injected into reads and writes need strace" >&2
+  summary
+  exit
+fi
+
+# inject CALL WHEN ERROR PATH: answers m.map, with the WHEN-th CALL on PATH
+# failing with ERROR. Only calls on that path fail: a loader reads files too.
+inject() {
+  printf 'm.map\n' >"$WORK/answers"
+  strace -o /dev/null -P "$4" -e trace="$1" -e inject="$1":error="$3":when="$2" \
+    "$BIN/endian_switch" <"$WORK/answers" >out 2>err
+  status=$?
+}
+
+# A map of 3000 x 200 x 2 values of mode 1: 2.4 MB, three passes of the
+# buffer, so that a failure can come after rows were already converted.
+big_map() {
+  make_map make m.map other 3000 200 2 1
+  make_map swapped m.map converted 2400000 2
+}
+BIG_REPORT="$BANNER$(report 3000 200 2 1)"
+
+begin "standard output fails before the header is rewritten: map unchanged"
+big_map
+snapshot
+inject write 2 ENOSPC "$PWD/out"
+expect_out "$BANNER"
+expect_status 2
+expect_err '^endian_switch: standard output: No space left on device$'
+expect_unchanged
+
+begin "standard output fails after the header is rewritten: the conversion is finished"
+for when in 3 4; do
+  big_map
+  inject write "$when" EIO "$PWD/out"
+  [ "$when" = 3 ] && expect_out "$BIG_REPORT" || expect_out "$BIG_REPORT$WRITING"
+  expect_status 2
+  expect_err '^endian_switch: standard output: Input/output error$'
+  cmp -s m.map converted || bad "standard output write $when: the map is not converted whole"
+done
+
+# A read or write of the map that fails: status 1, its message, and the
+# map as it was, whatever had been converted before the failure.
+while IFS='|' read -r call when message; do
+  begin "the $when. $call of the map fails"
+  big_map
+  snapshot
+  inject "$call" "$when" EIO "$PWD/m.map"
+  case $message in
+    *header\ read*) expect_out "$BANNER$message" ;;
+    *header*) expect_out "$BIG_REPORT$message" ;;
+    *) expect_out "$BIG_REPORT$WRITING$message" ;;
+  esac
+  expect_status 1
+  expect_no_err
+  expect_unchanged
+done <<'EOF'
+pread64|1|fread failed during header read ...\n
+pwrite64|1|fread failed during header write ...\n
+pread64|2|fread failed during data read ...\n
+pread64|3|fread failed during data read ...\n
+pread64|4|fread failed during data read ...\n
+pwrite64|2|fread failed during data write ...\n
+pwrite64|4|fread failed during data write ...\n
+EOF
+
+begin "a read error inside the name: refused, no shorter name is opened"
+make_map make m. host 10 8 3 2
+make_map make m.map host 10 8 3 2
+snapshot
+printf 'm.map\n' >"$WORK/answers"
+strace -o /dev/null -P "$WORK/answers" -e trace=read -e inject=read:error=EIO:when=3 \
+  "$BIN/endian_switch" <"$WORK/answers" >out 2>err
+status=$?
+expect_out "${BANNER}cannot open file ... m. \n"
+expect_status 1
+expect_no_err
+expect_unchanged
+
+summary
