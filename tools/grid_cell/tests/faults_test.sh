@@ -175,10 +175,12 @@ expect_file new.grid '        0.0\n'
 # --- permissions (as an unprivileged user)
 begin "grid file unreadable"
 setup_files
-chmod 000 grid.dat
 mkdir -m 777 open
+# The snapshot is taken while the file can be read; modes are not compared.
 snapshot
+chmod 000 grid.dat
 run_unprivileged "grid.dat\n3 5\n'open/new.grid'\n1\n" $T
+chmod 644 grid.dat
 expect_out "$(read_line grid.dat)$(error_line 'input file open file 1')"
 expect_end 0 ''
 expect_unchanged

@@ -198,10 +198,12 @@ INPUT='' file_case 'empty input and a head line asked for' 'in.dat\nout.dat\n1\n
 # --- permissions (as an unprivileged user)
 begin "$T: input file unreadable"
 setup_files
-chmod 000 in.dat
 mkdir -m 777 open
+# The snapshot is taken while the file can be read; modes are not compared.
 snapshot
+chmod 000 in.dat
 run_unprivileged 'in.dat\nopen/out.dat\n0\n' $T
+chmod 644 in.dat
 expect_out "$(dialogue in.dat open/out.dat '  0')$OPEN_FAIL"
 expect_end 0 ''
 expect_unchanged
