@@ -24,7 +24,8 @@ constexpr double powers_of_ten[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10
 // Values too wide for the quick path: to_chars gives the exact digits.
 void put_real_wide(char* dst, double magnitude, bool negative, int w, int d) {
   char digits[400];  // up to 39 integer digits and 40 decimals, with room to spare
-  const auto r = std::to_chars(digits, digits + sizeof digits, magnitude, std::chars_format::fixed, d);
+  auto r = std::to_chars(digits, digits + sizeof digits, magnitude, std::chars_format::fixed, d);
+  if (d == 0) *r.ptr++ = '.';  // to_chars leaves out the point that Fw.0 writes
   int len = int(r.ptr - digits);
   const char* text = digits;
   if (digits[0] == '0' && d > 0 && len + (negative ? 1 : 0) > w) {

@@ -65,6 +65,8 @@ TEST(RealOut, RoundsTheExactValue) {
       {1.0f / 3.0f, 12, 8, "  0.33333334"},
       {1.0f / 3.0f, 14, 10, "  0.3333333433"},
       {3e9f, 14, 1, "  3000000000.0"},
+      {0x1p54f, 20, 0, "  18014398509481984."},  // the point stays at every magnitude
+      {-9.5958487e24f, 27, 0, "-9595848693191119074230272."},
       {1.17549435e-38f, 6, 1, "   0.0"},
       {INFINITY, 11, 1, "   Infinity"},
       {-INFINITY, 11, 1, "  -Infinity"},
