@@ -99,6 +99,15 @@ bool read_name(char (&name)[256]) {
   return usable;
 }
 
+// The map must never take the place of a standard stream the caller left
+// closed: a diagnostic meant for standard error would land in its header.
+int above_standard_streams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  close(fd);
+  return moved;
+}
+
 enum class transfer { done, not_seekable, failed };
 
 // Moves `bytes` bytes between `buffer` and the file at `offset`, one way
@@ -176,7 +185,7 @@ int main() {
 
   char name[256];
   const bool name_usable = read_name(name);
-  const int mapfile = name_usable ? open(name, O_RDWR | O_CLOEXEC | O_NOCTTY) : -1;
+  const int mapfile = name_usable ? above_standard_streams(open(name, O_RDWR | O_CLOEXEC | O_NOCTTY)) : -1;
   if (mapfile < 0) {
     char line[300];
     int length = std::snprintf(line, sizeof line, "cannot open file ... %s \n", name);

@@ -94,6 +94,33 @@ empty|full||2|^endian_switch: standard output: No space left on device$
 text:missing.map\n|broken||2|^endian_switch: standard output: Broken pipe$
 EOF
 
+# Standard error closed, standard output failing only after the map is
+# open (it fills up: a file at the size limit): the diagnostic has nowhere
+# to go, and it must not go into the map that took the free descriptor.
+# Failing at the report, before the header rewrite, the map is unchanged;
+# failing at the data line, after it, the map is converted whole.
+for lines in 1 2; do
+  begin "standard error closed, standard output full after $lines write(s)"
+  make_map make m.map other 10 8 3 2
+  make_map swapped m.map converted 960 4
+  snapshot
+  [ "$lines" = 2 ] && cp converted "$WORK/snapshot/m.map"
+  written=$BANNER
+  [ "$lines" = 2 ] && written=$BANNER$(report 10 8 3 2)
+  head -c $((1048576 - $(printf '%b' "$written" | wc -c))) /dev/zero >"$WORK/full_out"
+  (
+    trap '' XFSZ
+    ulimit -f 1024
+    printf 'm.map\n' | exec "$BIN/endian_switch" >>"$WORK/full_out" 2>&-
+  )
+  status=$?
+  expect_status 2
+  tail -c "$(printf '%b' "$written" | wc -c)" "$WORK/full_out" >out
+  expect_out "$written"
+  expect_unchanged
+  rm -f "$WORK/full_out"
+done
+
 # --- the map: missing, not a file, not both readable and writable -----------------
 
 begin "no such map, and a dangling link: nothing is created"
