@@ -203,10 +203,11 @@ if ! strace -o /dev/null true 2>/dev/null; then
   exit
 fi
 
-# inject CALL WHEN ERROR PATH: answers m.map, with the WHEN-th CALL on PATH
+# inject CALL WHEN ERROR PATH: answers m.map by its full path (calls that
+# name a file are matched by the name given), with the WHEN-th CALL on PATH
 # failing with ERROR. Only calls on that path fail: a loader reads files too.
 inject() {
-  printf 'm.map\n' >"$WORK/answers"
+  printf '%s/m.map\n' "$PWD" >"$WORK/answers"
   strace -o /dev/null -P "$4" -e trace="$1" -e inject="$1":error="$3":when="$2" \
     "$BIN/endian_switch" <"$WORK/answers" >out 2>err
   status=$?
@@ -247,7 +248,7 @@ while IFS='|' read -r call when message; do
   snapshot
   inject "$call" "$when" EIO "$PWD/m.map"
   case $message in
-    *header\ read*) expect_out "$BANNER$message" ;;
+    *header\ read* | *stat*) expect_out "$BANNER$message" ;;
     *header*) expect_out "$BIG_REPORT$message" ;;
     *) expect_out "$BIG_REPORT$WRITING$message" ;;
   esac
@@ -256,6 +257,7 @@ while IFS='|' read -r call when message; do
   expect_unchanged
 done <<'EOF'
 pread64|1|fread failed during header read ...\n
+newfstatat|1|Cannot stat file ...\n
 pwrite64|1|fread failed during header write ...\n
 pread64|2|fread failed during data read ...\n
 pread64|3|fread failed during data read ...\n
@@ -263,6 +265,14 @@ pread64|4|fread failed during data read ...\n
 pwrite64|2|fread failed during data write ...\n
 pwrite64|4|fread failed during data write ...\n
 EOF
+
+begin "a failure at the close is reported, not taken for a normal end"
+big_map
+inject close 1 EIO "$PWD/m.map"
+expect_out "$BIG_REPORT${WRITING}Cannot close file ...\n"
+expect_status 1
+expect_no_err
+cmp -s m.map converted || bad "the map is not converted whole"
 
 begin "a read error inside the name: refused, no shorter name is opened"
 make_map make m. host 10 8 3 2
