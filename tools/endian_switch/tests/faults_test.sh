@@ -197,6 +197,29 @@ done
 
 # --- reads and writes that fail halfway --------------------------------------------
 
+# A map of 3000 x 200 x 2 values of mode 1: 2.4 MB, three passes of the
+# buffer, so that a failure can come after rows were already converted.
+big_map() {
+  make_map make m.map other 3000 200 2 1
+  make_map swapped m.map converted 2400000 2
+}
+BIG_REPORT="$BANNER$(report 3000 200 2 1)"
+
+begin "a write cut short by the file size limit: the part that landed is put back"
+# Under a 2 MiB limit the third block is written in part, then refused.
+big_map
+snapshot
+(
+  trap '' XFSZ
+  ulimit -f 2048
+  printf 'm.map\n' | exec "$BIN/endian_switch" >out 2>err
+)
+status=$?
+expect_out "$BIG_REPORT${WRITING}fread failed during data write ...\n"
+expect_status 1
+expect_no_err
+expect_unchanged
+
 if ! strace -o /dev/null true 2>/dev/null; then
   echo "skipped: failures injected into reads and writes need strace" >&2
   summary
@@ -212,14 +235,6 @@ inject() {
     "$BIN/endian_switch" <"$WORK/answers" >out 2>err
   status=$?
 }
-
-# A map of 3000 x 200 x 2 values of mode 1: 2.4 MB, three passes of the
-# buffer, so that a failure can come after rows were already converted.
-big_map() {
-  make_map make m.map other 3000 200 2 1
-  make_map swapped m.map converted 2400000 2
-}
-BIG_REPORT="$BANNER$(report 3000 200 2 1)"
 
 begin "standard output fails before the header is rewritten: map unchanged"
 big_map
