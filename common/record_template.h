@@ -150,6 +150,12 @@ struct template_parser {
         const int open = p.count;
         op.kind = op_kind::group;
         if (!add(op) || !list(depth + 1)) return false;
+        // A group with nothing but groups in it gives no item however often
+        // it turns: 9999(9999(...())) would spin for ever in the walk.
+        bool gives_items = false;
+        for (int k = open + 1; k < p.count; ++k)
+          gives_items = gives_items || p.ops[k].kind != op_kind::group;
+        if (!gives_items) return fail("a group holds no item");
         template_op end;
         end.kind = op_kind::group_end;
         if (!add(end)) return false;

@@ -66,6 +66,15 @@ TEST(Template, MalformedTemplatesAreRefused) {
   }
 }
 
+TEST(Template, GroupsWithoutItemsAreRefused) {
+  // Their walk would turn through every repeat without giving an item.
+  for (const char* bad : {"(())", "(I1,2())", "(9999(9999(9999(9999()))))", "(3(2(),4()))"}) {
+    EXPECT_NE(parse_template(bad).error, nullptr) << bad;
+  }
+  EXPECT_EQ(parse_template("()").error, nullptr) << "an empty template writes an empty record";
+  EXPECT_EQ(parse_template("(2(3(1X)))").error, nullptr);
+}
+
 TEST(Template, TooManyItemsAreRefused) {
   std::string t = "(";
   for (int i = 0; i < zeb::max_template_ops + 1; ++i) t += i ? ",I1" : "I1";
