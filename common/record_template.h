@@ -154,7 +154,7 @@ struct template_parser {
         // it turns: 9999(9999(...())) would spin for ever in the walk.
         bool gives_items = false;
         for (int k = open + 1; k < p.count; ++k)
-          gives_items = gives_items || p.ops[k].kind != op_kind::group;
+          gives_items = gives_items || (p.ops[k].kind != op_kind::group && p.ops[k].kind != op_kind::group_end);
         if (!gives_items) return fail("a group holds no item");
         template_op end;
         end.kind = op_kind::group_end;
