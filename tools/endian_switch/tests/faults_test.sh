@@ -220,6 +220,20 @@ expect_status 1
 expect_no_err
 expect_unchanged
 
+begin "a header write cut short by the file size limit: the header is put back"
+# Under a 512-byte limit half the header lands, then the write is refused.
+make_map make m.map other 10 8 3 2
+snapshot
+printf 'm.map\n' | python3 -c 'import os, resource, signal, sys
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (512, 512))
+os.execv(sys.argv[1], sys.argv[1:])' "$BIN/endian_switch" >out 2>err
+status=$?
+expect_out "$BANNER$(report 10 8 3 2)fread failed during header write ...\n"
+expect_status 1
+expect_no_err
+expect_unchanged
+
 if ! strace -o /dev/null true 2>/dev/null; then
   echo "skipped: failures injected into reads and writes need strace" >&2
   summary
