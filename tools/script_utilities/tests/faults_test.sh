@@ -7,12 +7,15 @@
 # that no file of the case folder changed: these tools only ever read files.
 source "$2/tests/harness.sh"
 
+# A file nobody but root may read. It lies outside the case folders: a
+# snapshot without privileges could not copy it.
+printf 'secret\n' >"$WORK/locked.txt"
+chmod 000 "$WORK/locked.txt"
+
 # Files every case finds beside it.
 fixture() {
   printf 'first\nsecond\n' >lines.txt
   : >empty.txt
-  printf 'secret\n' >locked.txt
-  chmod 000 locked.txt
   mkdir dir
   printf 'x\n' >dir/inside
 }
@@ -87,8 +90,8 @@ zeb_nth_line||text:dir\n1\n|full||2|^zeb_nth_line: dir: Is a directory$
 zeb_nth_line||text:empty.txt\n1\n|file||2|^zeb_nth_line: empty.txt: end of file after line 0$
 zeb_nth_line||text:/dev/null\n1\n|file||2|^zeb_nth_line: /dev/null: end of file after line 0$
 zeb_nth_line||text:lines.txt\n3\n|closed||2|^zeb_nth_line: lines.txt: end of file after line 2$
-zeb_nth_line||text:locked.txt\n1\n|unprivileged||2|^zeb_nth_line: locked.txt: Permission denied$
-zeb_nth_line||text:locked.txt\n0\n|unprivileged||2|^zeb_nth_line: locked.txt: Permission denied$
+zeb_nth_line||text:../locked.txt\n1\n|unprivileged||2|^zeb_nth_line: \.\./locked\.txt: Permission denied$
+zeb_nth_line||text:../locked.txt\n0\n|unprivileged||2|^zeb_nth_line: \.\./locked\.txt: Permission denied$
 zeb_nth_line||text:dir/inside\n1\n|unprivileged|x\n|0|
 EOF
 }
@@ -104,6 +107,10 @@ while IFS='|' read -r tool args input output want code diagnostic; do
   if [ -n "$diagnostic" ]; then expect_err "$diagnostic"; else expect_no_err; fi
   expect_unchanged
 done < <(matrix)
+
+begin "the unreadable file is unchanged"
+chmod 644 "$WORK/locked.txt"
+expect_file "$WORK/locked.txt" 'secret\n'
 
 # Output that fails in the middle, at a buffer's flush, not at the end:
 # the tool stops at once, with the diagnostic, not with a later record.
