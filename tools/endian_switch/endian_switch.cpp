@@ -171,9 +171,12 @@ const char* convert_rows(int mapfile, std::int64_t from, std::int64_t to, std::i
 }  // namespace
 
 int main() {
-  // A reader of standard output that goes away must not kill the run
-  // between the header rewrite and the data pass.
+  // A reader of standard output that goes away, or a write beyond the
+  // file size limit (of the map or of standard output), must not kill the
+  // run between the header rewrite and the end of the data pass: the write
+  // fails instead, and the failure is reported and undone.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 
   say("\n"
       "***********************************************\n"
