@@ -21,8 +21,7 @@ fixture() {
 }
 
 # launch OUTPUT TOOL ARGS...: runs the tool with standard output a file
-# (out), /dev/full, closed, or (unprivileged) a file while the tool runs
-# as a user without privileges; standard input is the caller's.
+# (out), /dev/full or closed; standard input is the caller's.
 launch() {
   local output=$1 tool=$2
   shift 2
@@ -34,7 +33,9 @@ launch() {
 }
 
 # fault INPUT OUTPUT TOOL ARGS...: INPUT is empty, closed, folder (standard
-# input a folder: every read fails) or printf %b text after "text:".
+# input a folder: every read fails) or printf %b text after "text:";
+# OUTPUT as for launch, or unprivileged (standard output a file, the tool
+# run as a user without privileges).
 fault() {
   local input=$1 output=$2 tool=$3
   shift 3
@@ -114,7 +115,8 @@ expect_file "$WORK/locked.txt" 'secret\n'
 
 # Output that fails in the middle, at a buffer's flush, not at the end:
 # the tool stops at once, with the diagnostic, not with a later record.
-for output in full closed; do
+for output in 'full|No space left on device' 'closed|Bad file descriptor'; do
+  reason=${output#*|} output=${output%|*}
   begin "zeb_group_count: many records, standard output $output"
   seq 200000 | sed 's|$|/x|' >in
   snapshot
@@ -122,7 +124,7 @@ for output in full closed; do
   launch "$output" zeb_group_count <in
   status=$?
   expect_status 2
-  expect_err '^zeb_group_count: standard output: (No space left on device|Bad file descriptor)$'
+  expect_err "^zeb_group_count: standard output: $reason\$"
   expect_unchanged
 done
 
