@@ -13,6 +13,7 @@ passed=0
 failed=0
 case_name=""
 case_ok=1
+last_tool=""
 
 # begin NAME: starts a case in an empty scratch folder.
 begin() {
@@ -37,6 +38,7 @@ bad() {
 # (use - to leave standard input as a file given by $STDIN_FILE).
 run() {
   local input=$1 tool=$2
+  last_tool=$2
   shift 2
   if [ "$input" = - ]; then
     "$BIN/$tool" "$@" <"$STDIN_FILE" >out 2>err
@@ -50,6 +52,7 @@ run() {
 # INPUT is -, and standard output closed.
 run_closed() {
   local input=$1 tool=$2
+  last_tool=$2
   shift 2
   if [ "$input" = - ]; then
     "$BIN/$tool" "$@" <&- >&- 2>err
@@ -63,6 +66,7 @@ run_closed() {
 # run_full INPUT TOOL [ARGS...]: as run, with standard output on /dev/full.
 run_full() {
   local input=$1 tool=$2
+  last_tool=$2
   shift 2
   printf '%b' "$input" | "$BIN/$tool" "$@" >/dev/full 2>err
   status=$?
@@ -75,6 +79,7 @@ run_full() {
 # reach it.
 run_unprivileged() {
   local input=$1 tool=$2
+  last_tool=$2
   shift 2
   if [ "$(id -u)" != 0 ]; then
     run "$input" "$tool" "$@"
@@ -84,6 +89,54 @@ run_unprivileged() {
   [ -x "$WORK/unprivileged_$tool" ] || install -m 755 "$BIN/$tool" "$WORK/unprivileged_$tool"
   printf '%b' "$input" | setpriv --reuid=65534 --regid=65534 --clear-groups \
     "$WORK/unprivileged_$tool" "$@" >out 2>err
+  status=$?
+}
+
+# run_streams STDIN STDOUT TOOL: STDIN is a file of the case folder, or
+# closed, or folder; STDOUT is out, full (/dev/full) or closed. Answers
+# from a file reach the tool all at its first read, so nothing but its
+# own checks makes it write standard output early.
+run_streams() {
+  local from=$1 to=$2
+  last_tool=$3
+  : >out
+  (
+    case $from in
+      closed) exec <&- ;;
+      folder) exec <"$WORK" ;;
+      *) exec <"$from" ;;
+    esac
+    case $to in
+      closed) exec >&- ;;
+      full) exec >/dev/full ;;
+      *) exec >out ;;
+    esac
+    exec "$BIN/$last_tool" 2>err
+  )
+  status=$?
+}
+
+# run_limited STDIN TOOL: every file the tool writes may grow to 1024
+# bytes only (the write then fails instead of raising SIGXFSZ); standard
+# output is appended to what out holds already.
+run_limited() {
+  last_tool=$2
+  (
+    trap '' XFSZ
+    ulimit -f 1
+    exec "$BIN/$last_tool" <"$1" >>out 2>err
+  )
+  status=$?
+}
+
+# run_injected FILE CALL ERROR WHEN STDIN TOOL: the WHEN-th CALL (read,
+# write, ...) on FILE fails with ERROR. Only where has_strace is 1.
+has_strace=0
+strace -o /dev/null true 2>/dev/null && has_strace=1
+run_injected() {
+  last_tool=$6
+  strace -o /dev/null -P "$PWD/$1" -e trace="$2" -e inject="$2:error=$3:when=$4" \
+    "$BIN/$last_tool" <"$5" >out 2>err
   status=$?
 }
 
@@ -117,6 +170,13 @@ expect_status() { [ "$status" = "$1" ] || bad "status $status, expected $1"; }
 expect_some_err() { [ -s err ] || bad "standard error is empty"; }
 expect_no_err() { [ ! -s err ] || bad "unexpected standard error: $(cat err)"; }
 expect_file() { same_bytes "$1" "$2"; }
+expect_same() { cmp -s "$1" "$2" || bad "$1 differs from $2: $(cmp "$1" "$2" 2>&1)"; }
+# expect_end STATUS DIAGNOSTIC: the status, and standard error empty (for
+# an empty DIAGNOSTIC) or the one line "tool: DIAGNOSTIC" of the last tool run.
+expect_end() {
+  expect_status "$1"
+  if [ -z "$2" ]; then expect_no_err; else expect_err "^$last_tool: $2\$"; fi
+}
 expect_no_file() { [ ! -e "$1" ] || bad "$1 should not exist"; }
 
 # expect_err PATTERN: standard error is exactly one line matching the

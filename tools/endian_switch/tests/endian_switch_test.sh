@@ -3,24 +3,7 @@
 # file's bytes after each run. Maps are built by make_map.py, which also
 # computes the converted file independently of the tool.
 source "$2/tests/harness.sh"
-
-make_map() { python3 "$SRC/tools/endian_switch/tests/make_map.py" "$@"; }
-
-STARS='***********************************************'
-BANNER="\n$STARS\n******* endian_switch v0.2 22.07.96 ***********\n$STARS\n\nType in file name ...\n"
-WARNING='WARNING Filesize does not match header...\n'
-WRITING=' Writing byte-swapped data ...\n'
-NORMAL='Normal termination ...\n'
-TOO_WIDE='Program dimensions too small ...\n'
-SHORT='fread failed during data read ...\n'
-NEGATIVE='Negative number of columns ...\n'
-
-# report COLUMNS ROWS SECTIONS MODE: the dimension and mode lines.
-report() {
-  printf 'Number of columns, rows, sections ........%s %s %s \\nMap mode .................................%s\\n' "$@"
-}
-
-expect_same_file() { cmp -s "$1" "$2" || bad "$1 differs from $2"; }
+source "$SRC/tools/endian_switch/tests/texts.sh"
 
 # refused FILE OUTPUT: converting FILE prints the banner and OUTPUT, ends
 # with status 1 and leaves the file as it was.
@@ -29,7 +12,7 @@ refused() {
   run "$1\n" endian_switch
   expect_out "$BANNER$2"
   expect_status 1
-  expect_same_file "$1" before
+  expect_same "$1" before
 }
 
 # converted OUTPUT DATA_BYTES VALUE_BYTES: converting m.map prints the
@@ -41,7 +24,7 @@ converted() {
   expect_out "$BANNER$1"
   expect_status 0
   expect_no_err
-  expect_same_file m.map expected
+  expect_same m.map expected
 }
 
 # convert_and_back ORDER COLUMNS ROWS SECTIONS MODE VALUE_BYTES DATA_BYTES:
@@ -53,7 +36,7 @@ convert_and_back() {
   cp m.map first
   converted "$lines" "$7" "$6"
   converted "$lines" "$7" "$6"
-  expect_same_file m.map first
+  expect_same m.map first
 }
 
 # --- every mode, both byte orders, and back ---------------------------------
@@ -122,7 +105,7 @@ refused m.map "$TOO_WIDE"
 begin "data short of the last row, by a byte, a row, all but one row"
 for cut in 1 40 959; do
   make_map make m.map other 10 8 3 2 -$cut
-  refused m.map "$WARNING$(report 10 8 3 2)$SHORT"
+  refused m.map "$WARNING$(report 10 8 3 2)$DATA_READ"
 done
 
 begin "negative columns, in the order taken, in a map with data and without"
@@ -177,7 +160,7 @@ else
 fi
 expect_out "${BANNER}cannot open file ... m.map \n"
 expect_status 1
-expect_same_file m.map before
+expect_same m.map before
 
 # --- maps without rows to pass --------------------------------------------------------
 
@@ -205,7 +188,7 @@ printf 'm.map\n' | "$BIN/endian_switch" >/dev/full 2>err
 status=$?
 expect_status 2
 expect_err '^endian_switch: standard output: No space left on device$'
-expect_same_file m.map before
+expect_same m.map before
 
 # --- reading the name ----------------------------------------------------------------
 
@@ -231,7 +214,7 @@ cp "$long" before
 run "${long}x\n" endian_switch
 expect_out "${BANNER}cannot open file ... $long \n"
 expect_status 1
-expect_same_file "$long" before
+expect_same "$long" before
 run "$long\n" endian_switch
 expect_out "$BANNER$(report 10 8 3 2)$WRITING$NORMAL"
 expect_status 0

@@ -8,22 +8,7 @@
 # file's bytes: a refused map is left exactly as it was, a converted one is
 # converted exactly, and no map is left with parts in both byte orders.
 source "$2/tests/harness.sh"
-
-make_map() { python3 "$SRC/tools/endian_switch/tests/make_map.py" "$@"; }
-
-STARS='***********************************************'
-BANNER="\n$STARS\n******* endian_switch v0.2 22.07.96 ***********\n$STARS\n\nType in file name ...\n"
-WARNING='WARNING Filesize does not match header...\n'
-WRITING=' Writing byte-swapped data ...\n'
-NORMAL='Normal termination ...\n'
-TOO_WIDE='Program dimensions too small ...\n'
-HEADER_READ='fread failed during header read ...\n'
-DATA_READ='fread failed during data read ...\n'
-
-# report COLUMNS ROWS SECTIONS MODE: the dimension and mode lines.
-report() {
-  printf 'Number of columns, rows, sections ........%s %s %s \\nMap mode .................................%s\\n' "$@"
-}
+source "$SRC/tools/endian_switch/tests/texts.sh"
 
 # launch OUTPUT: runs the tool, for at most 10 seconds (a special file
 # must never make it wait), with standard output a file (out), /dev/full,

@@ -9,46 +9,6 @@
 source "$2/tests/harness.sh"
 T=zeb_grid_cell
 
-# run_streams STDIN STDOUT: STDIN is a file of the case folder, or closed,
-# or folder; STDOUT is out, full (/dev/full) or closed. Answers come from a
-# file, so the tool has all of them at its first read and nothing but its
-# own checks makes it write standard output early.
-run_streams() {
-  local from=$1 to=$2
-  : >out
-  (
-    case $from in
-      closed) exec <&- ;;
-      folder) exec <"$WORK" ;;
-      *) exec <"$from" ;;
-    esac
-    case $to in
-      closed) exec >&- ;;
-      full) exec >/dev/full ;;
-      *) exec >out ;;
-    esac
-    exec "$BIN/$T" 2>err
-  )
-  status=$?
-}
-
-# run_injected FILE CALL ERROR WHEN: with answers from the file answers,
-# the WHEN-th read or write (CALL) of FILE fails with ERROR.
-has_strace=0
-strace -o /dev/null true 2>/dev/null && has_strace=1
-run_injected() {
-  strace -o /dev/null -P "$PWD/$1" -e trace="$2" -e inject="$2:error=$3:when=$4" \
-    "$BIN/$T" <answers >out 2>err
-  status=$?
-}
-
-# expect_end STATUS DIAGNOSTIC: the status, and standard error empty (for
-# an empty DIAGNOSTIC) or the one line "zeb_grid_cell: DIAGNOSTIC".
-expect_end() {
-  expect_status "$1"
-  if [ -z "$2" ]; then expect_no_err; else expect_err "^$T: $2\$"; fi
-}
-
 read_line() { printf 'Opening for read %-50.50s\\n' "$1"; }
 write_line() { printf 'Opening for write %-50.50s\\n' "$1"; }
 error_line() { printf 'ERROR in zeb_grid_cell during %s\\n' "$1"; }
@@ -102,7 +62,7 @@ grid_case() {
   local from=$3
   [ "$from" = answers ] || rm answers
   snapshot
-  run_streams "$from" "$4"
+  run_streams "$from" "$4" $T
   expect_out "$5"
   expect_end "$6" "$7"
   if [ $# -ge 8 ]; then
@@ -149,7 +109,7 @@ cut_grid() {
   grid_text | head -c "$2" >grid.dat
   printf '%b' "$3" >answers
   snapshot
-  run_streams answers out
+  run_streams answers out $T
 }
 cut_grid 'ending inside the header' 10 "$REPORT"
 expect_out "$(read_line grid.dat)"
@@ -168,7 +128,7 @@ expect_file new.grid '        3.1\n'
 rm new.grid
 expect_unchanged
 printf '%b' 'grid.dat\n1 4\nnew.grid\n-1\n' >answers
-run_streams answers out
+run_streams answers out $T
 expect_out "$(read_line grid.dat)$(write_line new.grid) Position    1   4 is         0.0\n"
 expect_file new.grid '        0.0\n'
 
@@ -202,14 +162,9 @@ opened_size=$(printf '%b' "$OPENED" | wc -c)
 head -c $((1024 - opened_size)) /dev/zero >out
 { cat out && printf '%b' "$OPENED"; } >"$WORK/want"
 snapshot
-(
-  trap '' XFSZ
-  ulimit -f 1
-  exec "$BIN/$T" <answers >>out 2>err
-)
-status=$?
+run_limited answers $T
 expect_end 2 'standard output: File too large'
-cmp -s out "$WORK/want" || bad "standard output: $(cmp out "$WORK/want" 2>&1)"
+expect_same out "$WORK/want"
 expect_file new.grid '        5.3\n'
 rm new.grid
 expect_unchanged
@@ -221,7 +176,7 @@ if [ $has_strace = 1 ]; then
     setup_files
     printf '%b' "${!mode}" >answers
     snapshot
-    run_injected new.grid write ENOSPC 1
+    run_injected new.grid write ENOSPC 1 answers $T
     expect_out "$OPENED"
     expect_end 2 'new.grid: No space left on device'
     expect_file new.grid ''
@@ -238,7 +193,7 @@ if [ $has_strace = 1 ]; then
   { printf 'h\n%65530s\n' x; grid_text | tail -n +3; } >grid.dat
   printf '%b' "$REPORT" >answers
   snapshot
-  run_injected grid.dat read EIO 2
+  run_injected grid.dat read EIO 2 answers $T
   expect_out "$(read_line grid.dat)$(error_line 'reading from input file 1')"
   expect_end 0 ''
   expect_unchanged

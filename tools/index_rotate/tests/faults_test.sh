@@ -8,58 +8,6 @@
 # end as a success.
 source "$2/tests/harness.sh"
 
-# run_streams STDIN STDOUT TOOL: STDIN is a file of the case folder, or
-# closed, or folder; STDOUT is out, full (/dev/full) or closed. Answers
-# come from a file, so the tool has all of them at its first read and
-# nothing but its own checks makes it write standard output early.
-run_streams() {
-  local from=$1 to=$2 tool=$3
-  : >out
-  (
-    case $from in
-      closed) exec <&- ;;
-      folder) exec <"$WORK" ;;
-      *) exec <"$from" ;;
-    esac
-    case $to in
-      closed) exec >&- ;;
-      full) exec >/dev/full ;;
-      *) exec >out ;;
-    esac
-    exec "$BIN/$tool" 2>err
-  )
-  status=$?
-}
-
-# run_limited STDIN TOOL: every file the tool writes may grow to 1024
-# bytes only; standard output is appended to what out holds already.
-run_limited() {
-  (
-    trap '' XFSZ
-    ulimit -f 1
-    exec "$BIN/$2" <"$1" >>out 2>err
-  )
-  status=$?
-}
-
-# run_read_error FILE STDIN TOOL: the second read of FILE fails (EIO).
-has_strace=0
-strace -o /dev/null true 2>/dev/null && has_strace=1
-run_read_error() {
-  strace -o /dev/null -P "$PWD/$1" -e trace=read -e inject=read:error=EIO:when=2 \
-    "$BIN/$3" <"$2" >out 2>err
-  status=$?
-}
-
-# expect_end STATUS DIAGNOSTIC: the status, and standard error empty (for
-# an empty DIAGNOSTIC) or the one line "tool: DIAGNOSTIC".
-expect_end() {
-  expect_status "$1"
-  if [ -z "$2" ]; then expect_no_err; else expect_err "^$T: $2\$"; fi
-}
-
-expect_same() { cmp -s "$1" "$2" || bad "$1 differs from $2: $(cmp "$1" "$2" 2>&1)"; }
-
 # =========================================================================
 T=zeb_index_rotate
 RECS='1 2 3 10.0 20.0 0.5 0.25\n-4 5 -6 1.5 2.5 0.05 1e3\n'
@@ -107,7 +55,7 @@ if [ $has_strace = 1 ]; then
   # 14-byte lines: the second read of the buffer's 65536 bytes falls inside record 4682.
   yes '1 2 3 4 5 6 7' | head -n 6000 >records
   yes '     2     3     1         4.0         5.0       6.000       7.000' | head -n 4681 >want
-  run_read_error records records $T
+  run_injected records read EIO 2 records $T
   expect_end 2 'standard input: Input/output error'
   expect_same out want
 else
@@ -116,13 +64,7 @@ fi
 
 # =========================================================================
 T=zeb_index_rotate_file
-P_IN=' zeb_index_rotate_file: Give input file name\n'
-P_OUT=' zeb_index_rotate_file: Give output file name\n'
-P_HEAD=' zeb_index_rotate_file: Head line ? (1=y,0=n) \n'
-OPEN_FAIL='::zeb_index_rotate_file: ERROR on file opening\n'
-READ_FAIL='::zeb_index_rotate_file: ERROR on reading\n'
-dialogue() { printf '%s' "$P_IN read:$1\n$P_OUT read:$2\n$P_HEAD read:$3\n"; }
-count_line() { printf ':zeb_index_rotate_file: permutated %7d reflections.\\n' "$1"; }
+source "$SRC/tools/index_rotate/tests/rotate_file_texts.sh"
 RECS='1 2 3 100.0 45.5 0.25\n-4 5 -6 1520.3 12.5 0.05\n'
 ROT='     2     3     1       100.0        45.5       0.250\n     5    -6    -4      1520.3        12.5       0.050\n'
 ANSWERS='in.dat\nout.dat\n0\n'
@@ -267,7 +209,7 @@ if [ $has_strace = 1 ]; then
   yes '1 2 3 4 5 6' | head -n 6000 >in.dat
   printf '%b' "$ANSWERS" >answers
   rotated_lines 5461 >want
-  run_read_error in.dat answers $T
+  run_injected in.dat read EIO 2 answers $T
   expect_out "$(dialogue in.dat out.dat '  0')$READ_FAIL"
   expect_end 0 ''
   expect_same out.dat want

@@ -5,15 +5,8 @@
 source "$2/tests/harness.sh"
 TOOL=zeb_index_rotate_file
 
-P_IN=' zeb_index_rotate_file: Give input file name\n'
-P_OUT=' zeb_index_rotate_file: Give output file name\n'
-P_HEAD=' zeb_index_rotate_file: Head line ? (1=y,0=n) \n'
-OPEN_FAIL='::zeb_index_rotate_file: ERROR on file opening\n'
-READ_FAIL='::zeb_index_rotate_file: ERROR on reading\n'
+source "$SRC/tools/index_rotate/tests/rotate_file_texts.sh"
 
-# The three prompts with their echo lines (printf %b text).
-dialogue() { printf '%s' "$P_IN read:$1\n$P_OUT read:$2\n$P_HEAD read:$3\n"; }
-count_line() { printf ':zeb_index_rotate_file: permutated %7d reflections.\\n' "$1"; }
 # One output record from the texts of its six fields.
 rec() { printf '%6s%6s%6s%12s%12s%12s\\n' "$@"; }
 
