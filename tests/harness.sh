@@ -140,6 +140,39 @@ run_injected() {
   status=$?
 }
 
+# fault_fixtures: the names a tool must never write over or into: an
+# existing file, a folder, a folder without write permission, a dangling
+# link.
+fault_fixtures() {
+  printf 'precious\n' >kept.dat
+  mkdir folder
+  mkdir -m 555 locked
+  ln -s nowhere dangling
+}
+
+# dialogue_case NAME ANSWERS STDIN STDOUT OUT STATUS DIAGNOSTIC [CREATED]:
+# a case of tool $T in a folder made by the script's setup_files. ANSWERS
+# (printf %b) come on standard input unless STDIN is closed or folder;
+# STDOUT as for run_streams. Without CREATED no file may appear or change;
+# with it, the file named by $NEW_FILE must hold those bytes and no other
+# file may change.
+dialogue_case() {
+  begin "$T: $1"
+  setup_files
+  printf '%b' "$2" >answers
+  local from=$3
+  [ "$from" = answers ] || rm answers
+  snapshot
+  run_streams "$from" "$4" "$T"
+  expect_out "$5"
+  expect_end "$6" "$7"
+  if [ $# -ge 8 ]; then
+    expect_file "$NEW_FILE" "$8"
+    rm -f "$NEW_FILE"
+  fi
+  expect_unchanged
+}
+
 # snapshot: keeps every file of the case folder, names and bytes, for
 # expect_unchanged.
 snapshot() {

@@ -45,50 +45,28 @@ REWRITTEN=$(
 # folder without write permission and a dangling link.
 setup_files() {
   grid_text >grid.dat
-  printf 'precious\n' >kept.dat
-  mkdir folder
-  mkdir -m 555 locked
-  ln -s nowhere dangling
+  fault_fixtures
 }
 
-# grid_case NAME ANSWERS STDIN STDOUT OUT STATUS DIAGNOSTIC [NEW.GRID]:
-# ANSWERS (printf %b) come on standard input unless STDIN is closed or
-# folder. Without NEW.GRID no file may appear or change; with it, new.grid
-# must hold those bytes and no other file may change.
-grid_case() {
-  begin "$1"
-  setup_files
-  printf '%b' "$2" >answers
-  local from=$3
-  [ "$from" = answers ] || rm answers
-  snapshot
-  run_streams "$from" "$4" $T
-  expect_out "$5"
-  expect_end "$6" "$7"
-  if [ $# -ge 8 ]; then
-    expect_file new.grid "$8"
-    rm -f new.grid
-  fi
-  expect_unchanged
-}
+NEW_FILE=new.grid
 
 # --- standard streams. Without its standard output the tool must stop
 # before it creates the output file, however early its answers arrived.
-grid_case 'standard input empty' '' answers out '' 2 'standard input: end of file after line 0'
-grid_case 'standard input closed' '' closed out '' 2 'standard input: Bad file descriptor'
-grid_case 'standard input a folder' '' folder out '' 2 'standard input: Is a directory'
+dialogue_case 'standard input empty' '' answers out '' 2 'standard input: end of file after line 0'
+dialogue_case 'standard input closed' '' closed out '' 2 'standard input: Bad file descriptor'
+dialogue_case 'standard input a folder' '' folder out '' 2 'standard input: Is a directory'
 for mode in REPLACE REPORT; do
-  grid_case "standard output full, ${mode,,} mode" "${!mode}" answers full '' 2 \
+  dialogue_case "standard output full, ${mode,,} mode" "${!mode}" answers full '' 2 \
     'standard output: No space left on device'
-  grid_case "standard output closed, ${mode,,} mode" "${!mode}" answers closed '' 2 \
+  dialogue_case "standard output closed, ${mode,,} mode" "${!mode}" answers closed '' 2 \
     'standard output: Bad file descriptor'
 done
-grid_case 'answers ending at the new value, no line feed' "${REPLACE%\\n}" answers out "$OPENED" 0 '' "$REWRITTEN"
-grid_case 'answers ending at the mode, no line feed' "${REPORT%\\n}" answers out "$REPORTED" 0 '' '        5.3\n'
+dialogue_case 'answers ending at the new value, no line feed' "${REPLACE%\\n}" answers out "$OPENED" 0 '' "$REWRITTEN"
+dialogue_case 'answers ending at the mode, no line feed' "${REPORT%\\n}" answers out "$REPORTED" 0 '' '        5.3\n'
 
 # --- grid files that cannot be opened
 for name in missing.dat folder; do
-  grid_case "grid file $name" "$name\n3 5\nnew.grid\n1\n" answers out \
+  dialogue_case "grid file $name" "$name\n3 5\nnew.grid\n1\n" answers out \
     "$(read_line $name)$(error_line 'input file open file 1')" 0 ''
 done
 
@@ -96,7 +74,7 @@ done
 # exclusive create refuses it like any other existing file: the tool
 # reports an opening failure, never a write to it.
 for name in kept.dat folder grid.dat dangling /dev/full no/such/folder/new.grid; do
-  grid_case "output name $name" "grid.dat\n3 5\n'$name'\n0\n7.5\n" answers out \
+  dialogue_case "output name $name" "grid.dat\n3 5\n'$name'\n0\n7.5\n" answers out \
     "$(read_line grid.dat)$(write_line "$name")$(error_line 'output file open file 2')" 0 ''
 done
 

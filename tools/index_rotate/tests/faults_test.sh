@@ -75,66 +75,44 @@ DONE="$(dialogue in.dat out.dat '  0')$(count_line 2)"
 # dangling link.
 setup_files() {
   printf '%b' "${INPUT-$RECS}" >in.dat
-  printf 'precious\n' >kept.dat
-  mkdir folder
-  mkdir -m 555 locked
-  ln -s nowhere dangling
+  fault_fixtures
 }
 
-# file_case NAME ANSWERS STDIN STDOUT OUT STATUS DIAGNOSTIC [OUT.DAT]:
-# ANSWERS (printf %b) come on standard input unless STDIN is closed or
-# folder. Without OUT.DAT no file may appear or change; with it, out.dat
-# must hold those bytes and no other file may change.
-file_case() {
-  begin "$T: $1"
-  setup_files
-  printf '%b' "$2" >answers
-  local from=$3
-  [ "$from" = answers ] || rm answers
-  snapshot
-  run_streams "$from" "$4" $T
-  expect_out "$5"
-  expect_end "$6" "$7"
-  if [ $# -ge 8 ]; then
-    expect_file out.dat "$8"
-    rm -f out.dat
-  fi
-  expect_unchanged
-}
+NEW_FILE=out.dat
 
 # --- standard streams, and the answers ending at each of them
-file_case 'standard input empty' '' answers out "$P_IN" 2 'standard input: end of file after line 0'
-file_case 'standard input closed' '' closed out "$P_IN" 2 'standard input: Bad file descriptor'
-file_case 'standard input a folder' '' folder out "$P_IN" 2 'standard input: Is a directory'
-file_case 'standard output full' "$ANSWERS" answers full '' 2 'standard output: No space left on device'
-file_case 'standard output closed' "$ANSWERS" answers closed '' 2 'standard output: Bad file descriptor'
-file_case 'answers ending after the input name' 'in.dat\n' answers out "$P_IN read:in.dat\n$P_OUT" 2 \
+dialogue_case 'standard input empty' '' answers out "$P_IN" 2 'standard input: end of file after line 0'
+dialogue_case 'standard input closed' '' closed out "$P_IN" 2 'standard input: Bad file descriptor'
+dialogue_case 'standard input a folder' '' folder out "$P_IN" 2 'standard input: Is a directory'
+dialogue_case 'standard output full' "$ANSWERS" answers full '' 2 'standard output: No space left on device'
+dialogue_case 'standard output closed' "$ANSWERS" answers closed '' 2 'standard output: Bad file descriptor'
+dialogue_case 'answers ending after the input name' 'in.dat\n' answers out "$P_IN read:in.dat\n$P_OUT" 2 \
   'standard input: end of file after line 1'
-file_case 'answers ending after the output name' 'in.dat\nout.dat\n' answers out \
+dialogue_case 'answers ending after the output name' 'in.dat\nout.dat\n' answers out \
   "$P_IN read:in.dat\n${P_OUT} read:out.dat\n$P_HEAD" 2 'standard input: end of file after line 2'
-file_case 'answers ending in blank lines before the head answer' 'in.dat\nout.dat\n\n\n' answers out \
+dialogue_case 'answers ending in blank lines before the head answer' 'in.dat\nout.dat\n\n\n' answers out \
   "$P_IN read:in.dat\n${P_OUT} read:out.dat\n$P_HEAD" 2 'standard input: end of file after line 4'
-file_case 'answers ending at the head answer, no line feed' 'in.dat\nout.dat\n0' answers out "$DONE" 0 '' "$ROT"
+dialogue_case 'answers ending at the head answer, no line feed' 'in.dat\nout.dat\n0' answers out "$DONE" 0 '' "$ROT"
 
 # --- input files that cannot be read: the output is not created
 for name in missing.dat folder; do
-  file_case "input file $name" "$name\nout.dat\n0\n" answers out "$(dialogue $name out.dat '  0')$OPEN_FAIL" 0 ''
+  dialogue_case "input file $name" "$name\nout.dat\n0\n" answers out "$(dialogue $name out.dat '  0')$OPEN_FAIL" 0 ''
 done
 
 # --- output names that must not be written. /dev/full exists, so the
 # exclusive create refuses it like any other existing file: the tool
 # reports an opening failure, never a write to it.
 for name in kept.dat folder in.dat dangling /dev/full no/such/folder/out.dat; do
-  file_case "output name $name" "in.dat\n$name\n0\n" answers out "$(dialogue in.dat $name '  0')$OPEN_FAIL" 0 ''
+  dialogue_case "output name $name" "in.dat\n$name\n0\n" answers out "$(dialogue in.dat $name '  0')$OPEN_FAIL" 0 ''
 done
 
 # --- input ending inside a record, or right after whole records
-INPUT="${RECS%\\n}" file_case 'input ending at the last value, no line feed' "$ANSWERS" answers out "$DONE" 0 '' "$ROT"
-INPUT="${RECS}7 8 9 10" file_case 'input ending inside a record' "$ANSWERS" answers out \
+INPUT="${RECS%\\n}" dialogue_case 'input ending at the last value, no line feed' "$ANSWERS" answers out "$DONE" 0 '' "$ROT"
+INPUT="${RECS}7 8 9 10" dialogue_case 'input ending inside a record' "$ANSWERS" answers out \
   "$(dialogue in.dat out.dat '  0')$READ_FAIL" 0 '' "$ROT"
-INPUT="${RECS}7 8\n9\n" file_case 'input ending inside a record spread over lines' "$ANSWERS" answers out \
+INPUT="${RECS}7 8\n9\n" dialogue_case 'input ending inside a record spread over lines' "$ANSWERS" answers out \
   "$(dialogue in.dat out.dat '  0')$READ_FAIL" 0 '' "$ROT"
-INPUT='' file_case 'empty input and a head line asked for' 'in.dat\nout.dat\n1\n' answers out \
+INPUT='' dialogue_case 'empty input and a head line asked for' 'in.dat\nout.dat\n1\n' answers out \
   "$(dialogue in.dat out.dat '  1')" 2 'in.dat: end of file after line 0' ''
 
 # --- permissions (as an unprivileged user)
