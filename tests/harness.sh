@@ -48,31 +48,6 @@ run() {
   status=$?
 }
 
-# run_closed INPUT TOOL [ARGS...]: as run, with standard input closed when
-# INPUT is -, and standard output closed.
-run_closed() {
-  local input=$1 tool=$2
-  last_tool=$2
-  shift 2
-  if [ "$input" = - ]; then
-    "$BIN/$tool" "$@" <&- >&- 2>err
-  else
-    printf '%b' "$input" | "$BIN/$tool" "$@" >&- 2>err
-  fi
-  status=$?
-  : >out
-}
-
-# run_full INPUT TOOL [ARGS...]: as run, with standard output on /dev/full.
-run_full() {
-  local input=$1 tool=$2
-  last_tool=$2
-  shift 2
-  printf '%b' "$input" | "$BIN/$tool" "$@" >/dev/full 2>err
-  status=$?
-  : >out
-}
-
 # run_unprivileged INPUT TOOL [ARGS...]: as run, but as a user without
 # privileges when the tests run as root (root may write anything). The
 # tool runs from a copy: the build folder may lie where that user cannot
