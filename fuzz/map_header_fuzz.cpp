@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > sizeof read) std::memcpy(pick, data + sizeof read, size - sizeof read < 8 ? size - sizeof read : 8);
 
   const bool new_style = zeb::is_new_style(read);
-  FUZZ_CHECK(!(new_style != (read[208] == 'M')));
+  FUZZ_CHECK(new_style == (read[208] == 'M'));
 
   // Mode: word 4 as read when it is 0 to 4, else reversed when that is.
   std::int32_t word4;
@@ -84,12 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  : reversed(word4) >= 0 && reversed(word4) <= 4 ? reversed(word4)
                                                                                : zeb::unknown_mode;
   const std::int32_t mode = zeb::recognise_mode(read);
-  FUZZ_CHECK(!(mode != want_mode));
+  FUZZ_CHECK(mode == want_mode);
 
   if (mode != zeb::unknown_mode) {
     static constexpr std::int64_t pixel_bytes[5] = {1, 2, 4, 4, 8};
     const zeb::mode_sizes sizes = zeb::look_up_mode(mode);
-    FUZZ_CHECK(!(std::int64_t{sizes.bytes_per_value} * sizes.values_per_pixel != pixel_bytes[mode]));
+    FUZZ_CHECK(std::int64_t{sizes.bytes_per_value} * sizes.values_per_pixel == pixel_bytes[mode]);
 
     // The size check: the host order when it agrees, else the reversed
     // order, whether or not that agrees.
@@ -97,37 +97,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const zeb::dimensions host = zeb::read_dimensions(read);
     const zeb::settled_dimensions settled = zeb::settle_dimensions(host, sizes, file_size);
     if (size_agrees(host, pixel_bytes[mode], file_size)) {
-      FUZZ_CHECK(!(!same(settled.dims, host) || !settled.size_matches));
+      FUZZ_CHECK(same(settled.dims, host) || !settled.size_matches);
     } else {
-      FUZZ_CHECK(!(!same(settled.dims, reversed(host))));
-      FUZZ_CHECK(!(settled.size_matches != size_agrees(reversed(host), pixel_bytes[mode], file_size)));
+      FUZZ_CHECK(same(settled.dims, reversed(host)));
+      FUZZ_CHECK(settled.size_matches == size_agrees(reversed(host), pixel_bytes[mode], file_size));
     }
 
     // The row check: the row length is exact, and refused above 65536.
     const zeb::dimensions dims = settled.dims;
     const std::int64_t row = zeb::row_length(dims.columns, sizes);
     const std::int64_t row_factors[] = {dims.columns, pixel_bytes[mode]};
-    FUZZ_CHECK(!(!product_is(row_factors, 2, row)));
+    FUZZ_CHECK(product_is(row_factors, 2, row));
     const bool row_fits = row <= zeb::row_limit;
 
     // The rows of the data pass, and whether the file holds them all.
     const std::int64_t rows = zeb::data_rows(dims);
     if (dims.rows > 0 && dims.sections > 0) {
       const std::int64_t row_count_factors[] = {dims.rows, dims.sections};
-      FUZZ_CHECK(!(!product_is(row_count_factors, 2, rows)));
-    } else if (rows != 0) {
-      std::abort();
+      FUZZ_CHECK(product_is(row_count_factors, 2, rows));
+    } else {
+      FUZZ_CHECK(rows == 0);
     }
     if (row > 0 && row_fits) {
       const bool holds = zeb::file_holds_rows(file_size, rows, row);
       const bool want_holds = file_size >= zeb::header_bytes && (file_size - zeb::header_bytes) / row >= rows;
-      FUZZ_CHECK(!(holds != want_holds));
+      FUZZ_CHECK(holds == want_holds);
       // What the tool goes on with never reaches past the end of the file.
       FUZZ_CHECK(!(holds && rows > 0 && (file_size - zeb::header_bytes) / rows < row));
     }
-    if (size_agrees(dims, pixel_bytes[mode], file_size) && row > 0 && row_fits &&
-        !zeb::file_holds_rows(file_size, rows, row))
-      std::abort();  // a file of the size its header gives holds all its rows
+    // A file of the size its header gives holds all its rows (the tool
+    // gets this far only with a whole header read, 1024 bytes or more).
+    FUZZ_CHECK(!(file_size >= zeb::header_bytes && size_agrees(dims, pixel_bytes[mode], file_size) &&
+                 row > 0 && row_fits && !zeb::file_holds_rows(file_size, rows, row)));
   }
 
   if (mode != zeb::unknown_mode) {
@@ -138,13 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const zeb::wide_int data_bytes = expected - zeb::header_bytes;
       const std::int64_t row = zeb::row_length(dims.columns, sizes);
       // Exact arithmetic: the product divides back into its factors.
-      if (dims.rows != 0 && dims.sections != 0 &&
-          data_bytes != zeb::wide_int{row} * dims.rows * dims.sections) {
-        std::abort();
-      }
+      FUZZ_CHECK(dims.rows == 0 || dims.sections == 0 ||
+                 data_bytes == zeb::wide_int{row} * dims.rows * dims.sections);
       zeb::swap_dimensions(dims);
     }
-    FUZZ_CHECK(!(dims.columns != zeb::read_dimensions(read).columns));
+    FUZZ_CHECK(dims.columns == zeb::read_dimensions(read).columns);
   }
 
   unsigned char header[zeb::header_bytes];
@@ -154,13 +153,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool kept = (word >= 5 && word <= 7) || (word >= 25 && word <= 53) || word >= 57;
     const int o = 4 * (word - 1);
     for (int b = 0; b < 4; ++b) {
-      FUZZ_CHECK(!(header[o + b] != (kept ? read[o + b] : read[o + 3 - b])));
+      FUZZ_CHECK(header[o + b] == (kept ? read[o + b] : read[o + 3 - b]));
     }
   }
   // Conversion turns the mode word around; it still names the same mode.
-  FUZZ_CHECK(!(zeb::recognise_mode(header) != mode));
+  FUZZ_CHECK(zeb::recognise_mode(header) == mode);
   zeb::convert_header(header);
-  FUZZ_CHECK(!(std::memcmp(header, read, sizeof header) != 0));
+  FUZZ_CHECK(std::memcmp(header, read, sizeof header) == 0);
 
   // Element reversal on whatever follows the header, at the size it names.
   if (size > sizeof read + 8) {
@@ -171,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t count = element > 0 ? static_cast<std::int32_t>(n / static_cast<std::size_t>(element)) : 0;
     zeb::swap_bytes(rest, element, count);
     zeb::swap_bytes(rest, element, count);
-    FUZZ_CHECK(!(std::memcmp(rest, data + sizeof read + 8, n) != 0));
+    FUZZ_CHECK(std::memcmp(rest, data + sizeof read + 8, n) == 0);
   }
   return 0;
 }
