@@ -7,6 +7,7 @@
 // counts and names, must come out the same, the last one included.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,35 +27,38 @@ struct group_record {
 
 std::vector<group_record> model(const std::vector<std::string>& lines) {
   std::vector<group_record> out;
-  std::string previous(200, ' ');
+  char previous[200];
+  std::memset(previous, ' ', 200);
   int previous_length = 0;
   std::int64_t count = 1;
   bool group_open = false;
   for (const std::string& line : lines) {
-    std::string field = line.substr(0, 200);
-    field.resize(200, ' ');
+    char field[200];
+    std::memset(field, ' ', 200);
+    std::memcpy(field, line.data(), std::min<std::size_t>(line.size(), 200));
     int n = 199;
     for (int i = 1; i <= 199; ++i) {
-      if (field[std::size_t(i - 1)] == '/') {
+      if (field[i - 1] == '/') {
         n = i - 1;
         break;
       }
     }
-    for (int k = n; k < 200; ++k) field[std::size_t(k)] = ' ';
+    for (int k = n; k < 200; ++k) field[k] = ' ';
     const int m = n == 0 ? 1 : n;
-    std::string name = field.substr(0, std::size_t(m));
-    name.resize(200, ' ');
-    if (name.compare(0, std::size_t(m), previous, 0, std::size_t(m)) == 0) {
+    char name[200];
+    std::memset(name, ' ', 200);
+    std::memcpy(name, field, std::size_t(m));
+    if (std::memcmp(name, previous, std::size_t(m)) == 0) {
       ++count;
     } else {
-      if (group_open) out.push_back({count, previous.substr(0, std::size_t(previous_length))});
+      if (group_open) out.push_back({count, std::string(previous, std::size_t(previous_length))});
       group_open = true;
       count = 1;
     }
-    previous = name;
+    std::memcpy(previous, name, 200);
     previous_length = m;
   }
-  out.push_back({count, previous.substr(0, std::size_t(previous_length))});
+  out.push_back({count, std::string(previous, std::size_t(previous_length))});
   return out;
 }
 
