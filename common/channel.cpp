@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #include <unistd.h>
 
+#include "command_line.h"
 #include "text.h"
 
 namespace zeb {
@@ -176,14 +177,11 @@ void fail(std::string_view subject, std::string_view reason) {
     if (std_out.end) write_all(1, std_out.buf, std_out.end, ignored);
     std_out.end = 0;
   }
-  char line[1024];
+  // A name or a token from the input may hold any byte: escaped, so that
+  // it cannot drive the terminal the diagnostic lands on.
+  char line[2048];
   std::size_t n = 0;
-  auto put = [&](std::string_view s) {
-    const std::size_t room = sizeof line - 1 - n;
-    const std::size_t k = s.size() < room ? s.size() : room;
-    std::memcpy(line + n, s.data(), k);
-    n += k;
-  };
+  auto put = [&](std::string_view s) { n += escape_control_bytes(s, line + n, sizeof line - 1 - n); };
   put(tool_name);
   put(": ");
   put(subject);

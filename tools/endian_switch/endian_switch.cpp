@@ -13,13 +13,30 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
+#include "command_line.h"
 #include "map_header.h"
 
 namespace {
 
 using zeb::header_bytes;
 using zeb::row_limit;
+
+// What --help prints.
+constexpr std::string_view usage =
+    "Usage: echo MAP | endian_switch\n"
+    "\n"
+    "Converts the old-style density map MAP in place to the other byte order:\n"
+    "the numeric words of its 1024-byte header and every stored value. Prints\n"
+    "a banner and \"Type in file name ...\", then reads one word from standard\n"
+    "input as the name (it ends at a blank, a tab or a line end).\n"
+    "\n"
+    "Everything it says goes to standard output. Exit status: 0 after\n"
+    "\"Normal termination ...\"; 1 after any one-line failure message, the map\n"
+    "then unchanged; 2, with one line on standard error, when standard output\n"
+    "cannot be written.\n";
+
 
 // Whole rows move through this one buffer: a few large transfers instead of
 // four system calls per row keep narrow maps as fast as wide ones.
@@ -170,7 +187,8 @@ const char* convert_rows(int mapfile, std::int64_t from, std::int64_t to, std::i
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  zeb::answer_help_or_version(argc, argv, "endian_switch", usage);
   // A reader of standard output that goes away, or a write beyond the
   // file size limit (of the map or of standard output), must not kill the
   // run between the header rewrite and the end of the data pass: the write

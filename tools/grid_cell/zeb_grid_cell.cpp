@@ -6,10 +6,32 @@
 // Its own error lines end with status 0; arguments are ignored.
 #include <cstdint>
 
+#include "command_line.h"
 #include "grid_file.h"
 #include "text.h"
 
 const char zeb::tool_name[] = "zeb_grid_cell";
+
+// What --help prints.
+constexpr std::string_view usage =
+    "Usage: printf '%s\\n' GRID 'C R' OUTPUT MODE [VALUE] | zeb_grid_cell\n"
+    "\n"
+    "Reports or replaces one cell of a 7 by 7 grid file. Answers on standard\n"
+    "input, all free-form (separated by blanks, commas or line ends; an\n"
+    "unquoted name ends at a blank, comma, semicolon or slash, so quote a\n"
+    "path: '\"results/cell.txt\"'), in this order:\n"
+    "  1. the grid file name\n"
+    "  2. the column and the row index, each 1 to 7\n"
+    "  3. the output file name; the file must not exist\n"
+    "  4. the mode: 0 replaces the cell, any other integer reports it\n"
+    "  5. in replace mode only, the new value\n"
+    "Report mode writes the value into the output file and \" Position ...\"\n"
+    "on standard output; replace mode writes the whole grid.\n"
+    "\n"
+    "Its own error lines (\"ERROR in zeb_grid_cell during ...\") end with\n"
+    "status 0 and create no file. Status 2, with one line on standard error,\n"
+    "when an answer is missing or not of its type, the grid file ends early,\n"
+    "or a write fails.\n";
 
 namespace {
 
@@ -42,7 +64,8 @@ void fill_blanks(char (&field)[200]) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
   // Every cell is 0.0 until the grid file supplies it; an answer that a
   // slash or an empty value leaves unset is a blank name or a zero number.
   float grid[zeb::grid_cells] = {};

@@ -8,10 +8,30 @@
 #include <limits>
 #include <string_view>
 
+#include "command_line.h"
 #include "reflection.h"
 #include "text.h"
 
 const char zeb::tool_name[] = "zeb_index_rotate_file";
+
+// What --help prints.
+constexpr std::string_view usage =
+    "Usage: printf '%s\\n' INPUT OUTPUT HEAD | zeb_index_rotate_file\n"
+    "\n"
+    "Copies a reflection file (h k l and three reals per record, free-form)\n"
+    "into a new file with the indexes rotated to k l h, as\n"
+    "(3I6,F12.1,F12.1,F12.3). Asks on standard output for three answers on\n"
+    "standard input, in this order, and echoes each as \" read:...\":\n"
+    "  1. the input file name    the whole line: blanks and quotes are part of it\n"
+    "  2. the output file name   the whole line; the file must not exist\n"
+    "  3. head line?             free-form integer: 1 copies the first line as\n"
+    "                            it is, anything else copies none\n"
+    "\n"
+    "Ends with one line on standard output and status 0: the count of\n"
+    "reflections copied, \"::zeb_index_rotate_file: ERROR on file opening\"\n"
+    "(no file created) or \"::zeb_index_rotate_file: ERROR on reading\".\n"
+    "Status 2, with one line on standard error, when an answer is missing or\n"
+    "the head answer is not an integer, or a write fails.\n";
 
 namespace {
 
@@ -32,7 +52,8 @@ std::string_view trimmed(const char (&field)[200]) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
   char input_name[200];
   char output_name[200];
   char head_line[200];

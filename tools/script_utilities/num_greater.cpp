@@ -6,19 +6,36 @@
 // below 2^-126 count as zero) comes from the object every tool links.
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <unistd.h>
 
+#include "command_line.h"
 #include "number_argument.h"
 
 namespace {
 
 constexpr int failure_status = 2;
 
+// What --help prints.
+constexpr std::string_view usage =
+    "Usage: num_greater A B\n"
+    "\n"
+    "Writes the single character 1 when the number A is greater than B, and 0\n"
+    "otherwise (equal values and nan included), with no line feed. Each\n"
+    "argument is read as sscanf's %f reads it (the longest leading number:\n"
+    "3abc is 3), in single precision, values below 2^-126 counting as zero.\n"
+    "Reads no standard input.\n"
+    "\n"
+    "Exit status: 0 after every comparison. 2, with one line on standard\n"
+    "error and no answer, when an argument is missing or does not begin with\n"
+    "a number, or standard output cannot be written.\n";
+
+
 // One line "num_greater: subject: reason" on standard error, status 2.
-// An argument is shown cut short and with control characters replaced,
-// so that the diagnostic stays one readable line.
+// An argument is shown cut short and with control bytes escaped, so that
+// the diagnostic stays one line that cannot drive the terminal.
 [[noreturn]] void fail(const char* subject, const char* argument, const char* reason) {
-  char line[256];
+  char line[512];
   std::size_t n = 0;
   auto put = [&](const char* s, std::size_t k) {
     if (k > sizeof line - 1 - n) k = sizeof line - 1 - n;
@@ -31,10 +48,8 @@ constexpr int failure_status = 2;
     constexpr std::size_t shown = 64;
     const std::size_t length = std::strlen(argument);
     put(" '", 2);
-    for (std::size_t i = 0; i < length && i < shown; ++i) {
-      const unsigned char c = static_cast<unsigned char>(argument[i]);
-      put(c < 32 || c == 127 ? "?" : argument + i, 1);
-    }
+    n += zeb::escape_control_bytes({argument, length < shown ? length : shown}, line + n,
+                                   sizeof line - 1 - n);
     if (length > shown) put("...", 3);
     put("'", 1);
   }
@@ -57,6 +72,7 @@ float number(int argc, char** argv, int index, const char* which) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zeb::answer_help_or_version(argc, argv, "num_greater", usage);
   const float a = number(argc, argv, 1, "first argument");
   const float b = number(argc, argv, 2, "second argument");
 

@@ -5,12 +5,29 @@
 #include <cstdint>
 #include <string_view>
 
+#include "command_line.h"
 #include "group_count.h"
 #include "text.h"
 
 const char zeb::tool_name[] = "zeb_group_count";
 
-int main() {
+// What --help prints.
+constexpr std::string_view usage =
+    "Usage: zeb_group_count < paths\n"
+    "\n"
+    "Reads image paths, one per line, and writes for each run of consecutive\n"
+    "lines with the same group name (the text before the first slash) the\n"
+    "run's length and the name, as (I5,' images in ',A). A line that begins\n"
+    "with a slash has an empty name: absolute paths all fall into one group,\n"
+    "so give paths relative to the folder that holds the groups.\n"
+    "\n"
+    "Exit status: 0 at the end of the input, and after a read error, which is\n"
+    "written as \" ======== ERROR OCCURRED in zeb_group_count ========\".\n"
+    "2, with one line on standard error, when standard output cannot be\n"
+    "written.\n";
+
+int main(int argc, char** argv) {
+  zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
   zeb::group_counter groups;
   auto write_group = [](std::int32_t count, std::string_view name) {
     zeb::write_templated(zeb::std_out, "(I5,' images in ',A)", count, name);

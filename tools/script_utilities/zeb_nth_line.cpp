@@ -6,9 +6,25 @@
 #include <cstdint>
 #include <string_view>
 
+#include "command_line.h"
 #include "text.h"
 
 const char zeb::tool_name[] = "zeb_nth_line";
+
+// What --help prints.
+constexpr std::string_view usage =
+    "Usage: printf '%s\\n%d\\n' FILE N | zeb_nth_line\n"
+    "\n"
+    "Writes line N of FILE (counting from 1), cut to 200 characters and\n"
+    "without its trailing blanks. Answers on standard input, in this order:\n"
+    "  1. the file name   the whole first line: blanks and quotes are part of it\n"
+    "  2. N               free-form integer; 0 or less, or a slash, writes the\n"
+    "                     file name instead (the file must exist all the same)\n"
+    "\n"
+    "Exit status: 0 when the line was written. 2, with one line on standard\n"
+    "error and nothing on standard output, when an answer is missing or N is\n"
+    "not an integer, the file cannot be opened or has fewer than N lines, or\n"
+    "the line cannot be written.\n";
 
 namespace {
 
@@ -17,7 +33,8 @@ zeb::channel file;
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
   // One field serves for the name and then for the lines of the file.
   char text[200];
   zeb::require(zeb::read_templated(zeb::std_in, "(A)", text), zeb::std_in);

@@ -78,9 +78,9 @@ run '' num_greater 1 x2
 expect_out ''
 expect_unguarded "^num_greater: second argument 'x2': not a number$"
 
-begin "a line feed in a bad argument stays on one line"
-run '' num_greater $'a\nb' 1
-expect_unguarded "^num_greater: first argument 'a\?b': not a number$"
+begin "a line feed or an escape sequence in a bad argument is escaped, on one line"
+run '' num_greater $'a\nb\e[2J\xc3\xa9' 1
+expect_unguarded "^num_greater: first argument 'a\\\\x0ab\\\\x1b\\[2J\\\\xc3\\\\xa9': not a number$"
 
 begin "standard output full"
 "$BIN/num_greater" 2 1 >/dev/full 2>err

@@ -1,0 +1,65 @@
+#include "command_line.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace zeb {
+
+namespace {
+
+bool write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t done = ::write(fd, text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    text.remove_prefix(std::size_t(done));
+  }
+  return true;
+}
+
+[[noreturn]] void answer(const char* tool, std::string_view text, std::string_view more = {}) {
+  // A full disk or a lost connection can show only at the close.
+  if (write_all(1, text) && write_all(1, more) && ::close(1) == 0) ::_exit(0);
+  const std::string_view reason = std::strerror(errno ? errno : EIO);
+  char line[256];
+  std::size_t n = 0;
+  for (std::string_view part : {std::string_view(tool), std::string_view(": standard output: "), reason}) {
+    const std::size_t k = part.size() < sizeof line - 1 - n ? part.size() : sizeof line - 1 - n;
+    std::memcpy(line + n, part.data(), k);
+    n += k;
+  }
+  line[n++] = '\n';
+  (void)write_all(2, std::string_view(line, n));
+  ::_exit(2);
+}
+
+}  // namespace
+
+void answer_help_or_version(int argc, char** argv, const char* tool, std::string_view usage) {
+  if (argc != 2) return;
+  const std::string_view argument = argv[1];
+  if (argument == "--help") answer(tool, usage);
+  if (argument == "--version") answer(tool, tool, " " ZEB_VERSION "\n");
+}
+
+std::size_t escape_control_bytes(std::string_view text, char* out, std::size_t room) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::size_t n = 0;
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 32 && c < 127) {
+      if (n + 1 > room) break;
+      out[n++] = ch;
+      continue;
+    }
+    if (n + 4 > room) break;
+    out[n++] = '\\';
+    out[n++] = 'x';
+    out[n++] = hex[c >> 4];
+    out[n++] = hex[c & 15];
+  }
+  return n;
+}
+
+}  // namespace zeb
