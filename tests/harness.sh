@@ -9,6 +9,7 @@ SRC=$(cd "$2" && pwd)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
+ALL_TOOLS="zeb_index_rotate zeb_index_rotate_file zeb_grid_cell zeb_group_count zeb_nth_line num_greater endian_switch"
 passed=0
 failed=0
 case_name=""
