@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every tool on the sample data in a temporary folder and shows what
-# each was given and what it gave back.
+# Runs every tool on the sample data in a temporary folder. Each step shows
+# the exact command line, as it can be typed in that folder with the tools
+# on PATH, then what the tool wrote and its exit status.
 #   $1: folder of the built tools   $2: folder of the sample data
 set -u
 BIN=$(cd "$1" && pwd)
@@ -9,50 +10,55 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
 cp "$DATA"/* .
+export PATH="$BIN:$PATH"
 
 step() { printf '\n=== %s\n' "$*"; }
-show() { printf -- '--- %s:\n' "$1"; cat "$1"; }
+# typed COMMAND: shows the command line as typed, runs it, shows its status.
+typed() {
+  printf '$ %s\n' "$1"
+  eval "$1"
+  printf '[exit status %d]\n' "$?"
+}
+# show FILE: a file the tool made, labelled.
+show() { printf -- '--- contents of %s:\n' "$1"; cat "$1"; }
+# dump FILE WHAT: the first 16 bytes of a map, labelled.
+dump() { printf -- '--- first 16 bytes of %s (%s), in hex:\n' "$1" "$2"; od -A d -t x1 -N 16 "$1"; }
 
-step "zeb_index_rotate < reflections4.hkl"
-"$BIN/zeb_index_rotate" < reflections4.hkl
-echo "(status $?)"
+printf 'zeb tools demo: each step is typed in a scratch folder with the sample data\n'
 
-step "zeb_index_rotate_file: reflections3_title.hkl (with a head line) into rotated3.hkl"
-printf 'reflections3_title.hkl\nrotated3.hkl\n1\n' | "$BIN/zeb_index_rotate_file"
-echo "(status $?)"
+step "Rotate the indexes of four-value reflection records, a filter"
+typed 'zeb_index_rotate < reflections4.hkl'
+
+step "Copy a reflection file with a head line into a new file, indexes rotated"
+typed "printf '%s\\n' reflections3_title.hkl rotated3.hkl 1 | zeb_index_rotate_file"
 show rotated3.hkl
 
-step "zeb_group_count < images.txt"
-cat images.txt
-"$BIN/zeb_group_count" < images.txt
-echo "(status $?)"
+step "Count the images of each series in a list of paths"
+show images.txt
+typed 'zeb_group_count < images.txt'
 
-step "zeb_nth_line: line 4 of images.txt"
-printf 'images.txt\n4\n' | "$BIN/zeb_nth_line"
-echo "(status $?)"
+step "Pick line 4 of a file"
+typed "printf '%s\\n' images.txt 4 | zeb_nth_line"
 
-step "num_greater 2.5 1e-3; num_greater 1.00000001 1"
-"$BIN/num_greater" 2.5 1e-3; echo " (status $?)"
-"$BIN/num_greater" 1.00000001 1; echo " (status $?)"
+step "Compare two numbers (the answer has no line feed)"
+typed 'num_greater 2.5 1e-3; echo'
+typed 'num_greater 1.00000001 1; echo'
 
-step "zeb_grid_cell: report cell (3, 5) of grid.dat, then replace it by 7.5"
-printf '%s\n' grid.dat '3 5' cell.txt 1 | "$BIN/zeb_grid_cell"
-echo "(status $?)"
+step "Report cell (3, 5) of a grid file, then write the grid with that cell replaced by 7.5"
+typed "printf '%s\\n' grid.dat '3 5' cell.txt 1 | zeb_grid_cell"
 show cell.txt
-printf '%s\n' grid.dat '3 5' grid_new.dat 0 7.5 | "$BIN/zeb_grid_cell"
-echo "(status $?)"
+typed "printf '%s\\n' grid.dat '3 5' grid_new.dat 0 7.5 | zeb_grid_cell"
 show grid_new.dat
 
-step "endian_switch on density.map (8 x 8 x 4 reals), then again"
+step "Convert a density map (8 x 8 x 4 reals) to the other byte order in place, and back"
 cp density.map density.orig
-od -A d -t x1 -N 16 density.map
-echo density.map | "$BIN/endian_switch"
-echo "(status $?)"
-od -A d -t x1 -N 16 density.map
-echo density.map | "$BIN/endian_switch" >/dev/null
-echo "(status $?)"
-cmp density.map density.orig && echo "density.map is back byte for byte"
+dump density.map "header words 1 to 4, columns 8, rows 8, sections 4, mode 2, in this machine's order"
+typed 'echo density.map | endian_switch'
+dump density.map "the same four words, each now byte-reversed"
+typed 'echo density.map | endian_switch > /dev/null'
+typed 'cmp density.map density.orig && echo "density.map is back byte for byte"'
 
-# (each tool adds its steps below)
+step "Every tool says how it is called"
+typed 'zeb_nth_line --help'
 
-printf '\nDemo finished in %s (removed on exit).\n' "$WORK"
+printf '\nDemo finished; %s is removed.\n' "$WORK"
