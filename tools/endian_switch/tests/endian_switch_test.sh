@@ -200,6 +200,25 @@ expect_out "$BANNER$(report 10 8 3 2)$WRITING$NORMAL"
 expect_status 0
 expect_file rest 'and other words\nsecond line\n'
 
+begin "at a terminal the rest of the typed line is read too, and never reaches the shell"
+make_map make m.map host 10 8 3 2
+"$PYTHON" - "$BIN/endian_switch" >rest <<'EOF'
+import os, pty, subprocess, sys
+master, terminal = pty.openpty()
+os.write(master, b"m.map extra words\nnext line\n")
+done = subprocess.run([sys.argv[1]], stdin=terminal, stdout=subprocess.DEVNULL, timeout=10)
+os.set_blocking(terminal, False)
+print(done.returncode)
+print(os.read(terminal, 100).decode(), end="")  # what the shell would read next
+EOF
+expect_file rest '0\nnext line\n'
+
+begin "a name that is never done (a stream of zero bytes) is refused at its first byte"
+timeout 10 "$BIN/endian_switch" </dev/zero >out 2>err
+status=$?
+expect_out "${BANNER}cannot open file ...  \n"
+expect_status 1
+
 begin "no name at all: refused through the open failure"
 for input in '' ' \n\t\n'; do
   run "$input" endian_switch

@@ -23,6 +23,7 @@ TOO_WIDE='Program dimensions too small ...\n'
 HEADER_READ='fread failed during header read ...\n'
 DATA_READ='fread failed during data read ...\n'
 NEGATIVE='Negative number of columns ...\n'
+NOT_CRASH_SAFE='endian_switch: no journal beside the map, this conversion is not crash-safe'
 
 # report COLUMNS ROWS SECTIONS MODE: the dimension and mode lines.
 report() {
