@@ -188,16 +188,20 @@ done
 
 # --- reads and writes that fail halfway --------------------------------------------
 
+# made_once NAME ORDER COLUMNS ROWS SECTIONS MODE DATA_BYTES VALUE_BYTES:
+# m.map and its conversion, converted, copied from a pair made at the
+# first call.
+made_once() {
+  if [ ! -e "$WORK/$1.map" ]; then
+    make_map make "$WORK/$1.map" "${@:2:5}"
+    make_map swapped "$WORK/$1.map" "$WORK/$1.converted" "$7" "$8"
+  fi
+  cp "$WORK/$1.map" m.map && cp "$WORK/$1.converted" converted
+}
+
 # A map of 3000 x 200 x 2 values of mode 1: 2.4 MB, three passes of the
 # buffer, so that a failure can come after rows were already converted.
-# Made once, copied into each case.
-big_map() {
-  if [ ! -e "$WORK/big.map" ]; then
-    make_map make "$WORK/big.map" other 3000 200 2 1
-    make_map swapped "$WORK/big.map" "$WORK/big.converted" 2400000 2
-  fi
-  cp "$WORK/big.map" m.map && cp "$WORK/big.converted" converted
-}
+big_map() { made_once big other 3000 200 2 1 2400000 2; }
 BIG_REPORT="$BANNER$(report 3000 200 2 1)"
 
 begin "a write cut short by the file size limit: the part that landed is put back"
@@ -384,13 +388,7 @@ expect_no_file "$JOURNAL"
 # writes, the header, each block, then the removal of the journal. A
 # rerun finishes the conversion, unless the run had already said it was
 # done and left no journal.
-small_map() {
-  if [ ! -e "$WORK/small.map" ]; then
-    make_map make "$WORK/small.map" other 64 40 4 2
-    make_map swapped "$WORK/small.map" "$WORK/small.converted" 40960 4
-  fi
-  cp "$WORK/small.map" m.map && cp "$WORK/small.converted" converted
-}
+small_map() { made_once small other 64 40 4 2 40960 4; }
 SMALL_REPORT="$BANNER$(report 64 40 4 2)"
 for call in pwrite64 fsync fdatasync unlinkat; do
   begin "kill -9 at each $call of a conversion, then a rerun"
