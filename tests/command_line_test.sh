@@ -65,4 +65,9 @@ begin "a file name with an escape sequence is escaped in its diagnostic"
 run '\033[31mred\n1\n' zeb_nth_line
 expect_unguarded "^zeb_nth_line: \\\\x1b\[31mred: No such file or directory$"
 
+begin "endian_switch escapes a name it cannot open"
+run '\033[31mred\n' endian_switch
+grep -qF 'cannot open file ... \x1b[31mred ' out || bad "not escaped: $(tail -1 out | od -c | head -2)"
+expect_status 1
+
 summary

@@ -3,7 +3,17 @@
 // Everything it says goes to standard output; it ends with status 1 on every
 // failure. Every check that can refuse the file comes before the first write,
 // so a refused file is never changed.
+//
+// The map is never left in two byte orders. Before its first byte changes,
+// a journal beside it (journal.h) records a checksum of every sector's
+// original bytes, so that a run that finds the journal of a run cut short
+// by a crash can tell each sector's order and finish the conversion. A run
+// that fails, is interrupted by a signal, or cannot write standard output
+// puts the map back in its original order before it ends. A lock on the
+// map keeps a second run out.
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,12 +26,15 @@
 #include <string_view>
 
 #include "command_line.h"
+#include "journal.h"
 #include "map_header.h"
 
 namespace {
 
+using zeb::block_bytes;
 using zeb::header_bytes;
 using zeb::row_limit;
+using zeb::transfer;
 
 // What --help prints.
 constexpr std::string_view usage =
@@ -35,13 +48,13 @@ constexpr std::string_view usage =
     "Everything it says goes to standard output. Exit status: 0 after\n"
     "\"Normal termination ...\"; 1 after any one-line failure message, the map\n"
     "then unchanged; 2, with one line on standard error, when standard output\n"
-    "cannot be written.\n";
+    "cannot be written, the map unchanged as well. A signal (Ctrl-C) puts the\n"
+    "map back and ends the run by that signal. After a kill or a crash, run it\n"
+    "again on the same map: MAP.endian_switch-journal, beside the map, lets\n"
+    "that run finish the conversion.\n";
 
-
-// Whole rows move through this one buffer: a few large transfers instead of
-// four system calls per row keep narrow maps as fast as wide ones.
-constexpr std::int64_t block_bytes = 1 << 20;
 alignas(64) unsigned char block[block_bytes];
+std::uint64_t sums[zeb::block_sectors];
 
 // errno of the first write to standard output that failed, or 0.
 int output_error = 0;
@@ -61,16 +74,20 @@ void say(const char* text, std::size_t length) {
 
 void say(const char* text) { say(text, std::strlen(text)); }
 
+// One line on standard error, for what is not the tool's own dialogue.
+void complain(const char* what, const char* reason) {
+  char line[200];
+  int length = std::snprintf(line, sizeof line, "endian_switch: %s: %s\n", what, reason);
+  [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, line, static_cast<std::size_t>(length));
+}
+
 // Standard output is written without a buffer, so nothing is pending here.
 // A run whose messages could not be delivered must not look like a success
 // (nor like a failure the script could read about): it ends with status 2
 // and one line on standard error instead.
 [[noreturn]] void stop(int status) {
   if (output_error != 0) {
-    char line[160];
-    int length = std::snprintf(line, sizeof line, "endian_switch: standard output: %s\n",
-                               std::strerror(output_error));
-    [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, line, static_cast<std::size_t>(length));
+    complain("standard output", std::strerror(output_error));
     _exit(2);
   }
   _exit(status);
@@ -82,107 +99,191 @@ void say(const char* text) { say(text, std::strlen(text)); }
   stop(1);
 }
 
+// --- signals ------------------------------------------------------------
+// A user's Ctrl-C, or a batch system's SIGTERM, is noted and acted on at
+// the next block boundary, where the run can still put the map back.
+
+constexpr int caught_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile sig_atomic_t pending_signal = 0;
+
+extern "C" void note_signal(int sig) {
+  if (pending_signal == 0) pending_signal = sig;
+}
+
+void on_signals(void (*action)(int)) {
+  struct sigaction a = {};
+  a.sa_handler = action;
+  a.sa_flags = SA_RESTART;
+  sigemptyset(&a.sa_mask);
+  for (int sig : caught_signals) sigaction(sig, &a, nullptr);
+}
+
+bool signalled() { return pending_signal != 0; }
+
+// Ends by the signal itself, so that a calling shell sees an interrupted
+// command (status 128 + n) and its loop stops. SIGQUIT would leave a core
+// file beside the map: the process is made undumpable first.
+[[noreturn]] void die_of_signal(const char* message) {
+  say(message);
+  say("\n");
+  on_signals(SIG_DFL);
+  prctl(PR_SET_DUMPABLE, 0);
+  const int sig = pending_signal;
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  _exit(128 + sig);
+}
+
+// --- the name -----------------------------------------------------------
+
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // Reads one white-space-delimited token into `name`, a byte at a time so
-// that the rest of standard input stays unread. False, with the first 255
-// bytes kept, when the token cannot be a usable name: too long for the
-// buffer, holding a zero byte, or cut short by a read error.
+// that the rest of standard input stays unread. False, with the bytes read
+// kept, as soon as the token is known to be unusable as a name: longer
+// than 255 bytes, holding a zero byte, or cut short by a read error. At a
+// terminal the rest of the typed line is read as well, so that it never
+// reaches the shell as a command.
 bool read_name(char (&name)[256]) {
   std::size_t length = 0;
   bool usable = true;
-  bool in_token = false;
+  char c = '\n';
   for (;;) {
-    char c;
     ssize_t got = read(STDIN_FILENO, &c, 1);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) usable = false;
-    if (got <= 0) break;
+    if (got <= 0) {
+      c = '\n';
+      break;
+    }
     if (is_blank(c)) {
-      if (in_token) break;
+      if (length > 0) break;
       continue;
     }
-    in_token = true;
-    if (c == '\0') usable = false;
-    if (length < sizeof name - 1) {
-      name[length++] = c;
-    } else {
+    if (c == '\0' || length == sizeof name - 1) {
       usable = false;
+      break;
     }
+    name[length++] = c;
   }
   name[length] = '\0';
+  if (isatty(STDIN_FILENO)) {
+    while (c != '\n') {
+      ssize_t got = read(STDIN_FILENO, &c, 1);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+    }
+  }
   return usable;
 }
 
-// The map must never take the place of a standard stream the caller left
-// closed: a diagnostic meant for standard error would land in its header.
-int above_standard_streams(int fd) {
-  if (fd < 0 || fd > STDERR_FILENO) return fd;
-  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  close(fd);
-  return moved;
-}
+// --- passes over the data -----------------------------------------------
 
-enum class transfer { done, not_seekable, failed };
+enum class pass_kind {
+  reverse,  // every value reversed: the conversion, and its undo
+  check,    // every sector found in one order or the other; nothing written
+  to_new,   // every sector brought to the new order, as the journal tells
+  to_old,   // and back to the old one
+};
 
-// Moves `bytes` bytes between `buffer` and the file at `offset`, one way
-// or the other, retrying short transfers; the end of the file before the
-// last byte is a failure.
-transfer move_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset, bool writing) {
-  std::size_t moved = 0;
-  while (moved < bytes) {
-    const off_t at = offset + static_cast<off_t>(moved);
-    const ssize_t done = writing ? pwrite(fd, buffer + moved, bytes - moved, at)
-                                 : pread(fd, buffer + moved, bytes - moved, at);
-    if (done > 0) {
-      moved += static_cast<std::size_t>(done);
-      continue;
+struct pass_end {
+  const char* failure;   // nullptr when every block was passed
+  bool stopped;          // a signal came: stopped at a block boundary
+  std::int64_t reached;  // the first byte not passed
+};
+
+// Passes the data bytes [1024, to) one block at a time, in file order.
+// A block whose write fails in a reverse pass is first written back as it
+// was read: part of it may have landed. The other passes need not: the
+// journal tells the order of every sector, whatever landed.
+pass_end pass(int mapfile, std::int64_t to, std::int32_t bytes_per_value, pass_kind kind,
+              const zeb::journal* journal, bool stoppable) {
+  pass_end end = {nullptr, false, header_bytes};
+  for (; end.reached < to; end.reached += block_bytes) {
+    if (stoppable && signalled()) {
+      end.stopped = true;
+      return end;
     }
-    if (done < 0 && errno == EINTR) continue;
-    return done < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
-  }
-  return transfer::done;
-}
-
-transfer read_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset) {
-  return move_at(fd, buffer, bytes, offset, false);
-}
-
-transfer write_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset) {
-  return move_at(fd, buffer, bytes, offset, true);
-}
-
-// Reverses every value of the rows stored in bytes [from, to), whole rows
-// of `row_bytes` bytes, in file order, as many rows at a time as the buffer
-// holds. Gives nullptr when all are done; else the failure's message, with
-// `reached` at the first row not converted. A block whose write failed is
-// first written back as it was read: part of it may have landed.
-const char* convert_rows(int mapfile, std::int64_t from, std::int64_t to, std::int64_t row_bytes,
-                         std::int32_t bytes_per_value, std::int64_t& reached) {
-  reached = from;
-  if (from >= to || row_bytes <= 0) return nullptr;
-  const std::int64_t block_rows_bytes = block_bytes / row_bytes * row_bytes;
-  while (reached < to) {
-    const std::int64_t bytes = std::min(block_rows_bytes, to - reached);
+    const std::int64_t bytes = std::min(block_bytes, to - end.reached);
     const std::int32_t values = static_cast<std::int32_t>(bytes / bytes_per_value);
-    switch (read_at(mapfile, block, static_cast<std::size_t>(bytes), reached)) {
+    switch (zeb::read_at(mapfile, block, static_cast<std::size_t>(bytes), end.reached)) {
       case transfer::done: break;
-      case transfer::not_seekable: return "fseek failed before data read ...";
-      case transfer::failed: return "fread failed during data read ...";
+      case transfer::not_seekable: end.failure = "fseek failed before data read ..."; return end;
+      case transfer::failed: end.failure = "fread failed during data read ..."; return end;
     }
-    zeb::swap_bytes(block, bytes_per_value, values);
-    const transfer written = write_at(mapfile, block, static_cast<std::size_t>(bytes), reached);
-    if (written != transfer::done) {
+    bool changed = true;
+    if (kind == pass_kind::reverse) {
       zeb::swap_bytes(block, bytes_per_value, values);
-      write_at(mapfile, block, static_cast<std::size_t>(bytes), reached);
-      return written == transfer::not_seekable ? "fseek failed before data write ..."
-                                               : "fread failed during data write ...";
+    } else {
+      changed = false;
+      if (!zeb::read_sums(*journal, end.reached, bytes, sums)) {
+        end.failure = "Cannot read journal ...";
+        return end;
+      }
+      if (!zeb::bring_sectors(block, bytes, sums, bytes_per_value, kind != pass_kind::to_old, changed)) {
+        end.failure = "Map changed since the interrupted conversion ...";
+        return end;
+      }
     }
-    reached += bytes;
+    if (!changed || kind == pass_kind::check) continue;
+    const transfer written = zeb::write_at(mapfile, block, static_cast<std::size_t>(bytes), end.reached);
+    if (written != transfer::done) {
+      if (kind == pass_kind::reverse) {
+        zeb::swap_bytes(block, bytes_per_value, values);
+        zeb::write_at(mapfile, block, static_cast<std::size_t>(bytes), end.reached);
+      }
+      end.failure = written == transfer::not_seekable ? "fseek failed before data write ..."
+                                                      : "fread failed during data write ...";
+      return end;
+    }
   }
-  return nullptr;
+  return end;
+}
+
+// What a run needs in order to put the map back.
+struct conversion {
+  int mapfile;
+  std::int32_t bytes_per_value;
+  std::int64_t data_end;
+  const unsigned char* original;  // the header before the conversion
+  zeb::journal_place place;
+  zeb::journal journal;
+  bool journaled;   // the journal exists and is durable
+  bool recovering;  // it was found: this run finishes another run's work
+};
+
+// Puts the map back in its original byte order after the data bytes
+// [1024, converted_to) and the header were converted by this run (the
+// whole map, as the journal tells, when recovering), makes that durable,
+// and removes the journal. A signal now ends the run at once: the journal
+// is then left, and the next run finishes the conversion. True when the
+// map is back as it was and nothing is left beside it.
+bool undo(conversion& c, std::int64_t converted_to) {
+  on_signals(SIG_DFL);
+  const pass_end back = c.recovering
+                            ? pass(c.mapfile, c.data_end, c.bytes_per_value, pass_kind::to_old, &c.journal, false)
+                            : pass(c.mapfile, converted_to, c.bytes_per_value, pass_kind::reverse, nullptr, false);
+  if (back.failure != nullptr || zeb::write_at(c.mapfile, c.original, header_bytes, 0) != transfer::done) return false;
+  if (!c.journaled) return true;
+  return fdatasync(c.mapfile) == 0 && zeb::remove_journal(c.place, c.journal);
+}
+
+// The ends of a run that does not finish: the failure's message and status
+// 1, status 2 when standard output failed, or death by the signal.
+[[noreturn]] void give_up(conversion& c, const char* failure, std::int64_t converted_to) {
+  const bool undone = undo(c, converted_to);
+  if (!signalled()) {
+    if (failure == nullptr) stop(2);
+    fail(failure);
+  }
+  if (undone) die_of_signal("Interrupted ... file left in its original byte order");
+  if (c.journaled) die_of_signal("Interrupted ... run again to finish the conversion");
+  die_of_signal("Interrupted ... file left partly converted");
 }
 
 }  // namespace
@@ -206,16 +307,46 @@ int main(int argc, char** argv) {
 
   char name[256];
   const bool name_usable = read_name(name);
-  const int mapfile = name_usable ? above_standard_streams(open(name, O_RDWR | O_CLOEXEC | O_NOCTTY)) : -1;
+  const int mapfile =
+      name_usable ? zeb::above_standard_streams(open(name, O_RDWR | O_CLOEXEC | O_NOCTTY)) : -1;
   if (mapfile < 0) {
-    char line[300];
-    int length = std::snprintf(line, sizeof line, "cannot open file ... %s \n", name);
-    say(line, static_cast<std::size_t>(length));
+    // The name as typed, but no byte of it may drive the terminal.
+    char line[32 + 4 * sizeof name];
+    std::size_t length = std::strlen(std::strcpy(line, "cannot open file ... "));
+    length += zeb::escape_control_bytes(name, line + length, sizeof line - length);
+    say(line, length);
+    say(" \n");
     stop(1);
   }
 
+  // One run at a time: the lock is held until the process ends. A journal
+  // found while it is held was left by a run that no longer works on it.
+  if (flock(mapfile, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) fail("File is locked by another run ...");
+
+  struct stat file_status;
+  if (fstat(mapfile, &file_status) != 0) fail("Cannot stat file ...");
+
+  conversion c = {};
+  c.mapfile = mapfile;
+  const bool can_journal = S_ISREG(file_status.st_mode) && zeb::find_journal_place(name, c.place);
+  const char* no_journal = can_journal ? nullptr : S_ISREG(file_status.st_mode) ? std::strerror(errno) : "not a regular file";
+  if (can_journal) {
+    switch (zeb::find_journal(c.place, file_status, c.journal)) {
+      case zeb::journal_found::none:
+      case zeb::journal_found::unfinished: break;
+      case zeb::journal_found::ready: c.recovering = c.journaled = true; break;
+      case zeb::journal_found::damaged: fail("Journal is damaged ...");
+      case zeb::journal_found::other_file: fail("Journal belongs to another file ...");
+      case zeb::journal_found::unreadable: fail("Cannot read journal ...");
+    }
+  }
+
+  // A run that finishes another's work takes the header as that run read
+  // it, so that it decides and reports exactly as that run did.
   unsigned char header[header_bytes];
-  if (read_at(mapfile, header, header_bytes, 0) != transfer::done) {
+  if (c.recovering) {
+    std::memcpy(header, c.journal.record.header, header_bytes);
+  } else if (zeb::read_at(mapfile, header, header_bytes, 0) != transfer::done) {
     fail("fread failed during header read ...");
   }
 
@@ -225,9 +356,7 @@ int main(int argc, char** argv) {
   if (mode == zeb::unknown_mode) fail("Unknown mode ...");
 
   const zeb::mode_sizes sizes = zeb::look_up_mode(mode);
-
-  struct stat file_status;
-  if (stat(name, &file_status) != 0) fail("Cannot stat file ...");
+  c.bytes_per_value = sizes.bytes_per_value;
 
   const zeb::settled_dimensions settled =
       zeb::settle_dimensions(zeb::read_dimensions(header), sizes, file_status.st_size);
@@ -255,39 +384,91 @@ int main(int argc, char** argv) {
     fail("fread failed during data read ...");
   }
   if (output_error != 0) stop(1);
+  // The rows lie inside the file (checked above), so their end is a file size.
+  c.data_end = has_data_pass && row_count > 0 && row_bytes > 0 ? header_bytes + row_count * row_bytes : header_bytes;
 
-  // A read or write that fails from here on is undone as far as the file
-  // allows: the rows already converted and the header are converted back,
-  // so that a refused map is not left with its parts in both byte orders.
   unsigned char original[header_bytes];
   std::memcpy(original, header, header_bytes);
-  auto refuse = [&](const char* message, std::int64_t converted_to) {
-    std::int64_t undone_to;
-    if (!convert_rows(mapfile, header_bytes, converted_to, row_bytes, sizes.bytes_per_value, undone_to))
-      write_at(mapfile, original, header_bytes, 0);
-    fail(message);
-  };
-
+  c.original = original;
   zeb::convert_header(header);
-  const transfer header_written = write_at(mapfile, header, header_bytes, 0);
+
+  // Finishing another run's work, nothing is written before every sector
+  // is known to be in one order or the other.
+  if (c.recovering) {
+    unsigned char found[header_bytes];
+    if (c.journal.record.data_end != c.data_end) fail("Journal is damaged ...");
+    if (zeb::read_at(mapfile, found, header_bytes, 0) != transfer::done) fail("fread failed during header read ...");
+    for (int half = 0; half < 2; ++half)
+      if (zeb::header_half_order(found, original, half) == zeb::sector_order::neither)
+        fail("Map changed since the interrupted conversion ...");
+    const pass_end checked = pass(mapfile, c.data_end, c.bytes_per_value, pass_kind::check, &c.journal, false);
+    if (checked.failure != nullptr) fail(checked.failure);
+  }
+
+  // From here on a signal is acted on at the next block boundary.
+  on_signals(note_signal);
+  if (!c.recovering) {
+    zeb::journal_record record = {};
+    record.device = file_status.st_dev;
+    record.inode = file_status.st_ino;
+    record.map_size = file_status.st_size;
+    record.data_end = c.data_end;
+    std::memcpy(record.header, original, header_bytes);
+    const zeb::journal_made made = can_journal ? zeb::make_journal(c.place, mapfile, record, block, sums, signalled, c.journal)
+                                               : zeb::journal_made::impossible;
+    switch (made) {
+      case zeb::journal_made::made: c.journaled = true; break;
+      case zeb::journal_made::impossible:
+        complain("no journal beside the map, this conversion is not crash-safe",
+                 can_journal ? std::strerror(errno) : no_journal);
+        break;
+      case zeb::journal_made::read_failed: fail("fread failed during data read ...");
+      case zeb::journal_made::not_seekable: fail("fseek failed before data read ...");
+      case zeb::journal_made::stopped: break;
+    }
+  }
+  if (signalled()) {
+    if (c.recovering) die_of_signal("Interrupted ... run again to finish the conversion");
+    if (c.journaled && !zeb::remove_journal(c.place, c.journal))
+      die_of_signal("Interrupted ... run again to finish the conversion");
+    die_of_signal("Interrupted ... file left in its original byte order");
+  }
+
+  // The header first, then the data; the journal makes their order on the
+  // disk of no account.
+  const transfer header_written = zeb::write_at(mapfile, header, header_bytes, 0);
   if (header_written != transfer::done) {
-    refuse(header_written == transfer::not_seekable ? "fseek failed before header rewite ..."
-                                                    : "fread failed during header write ...",
-           header_bytes);
+    give_up(c,
+            header_written == transfer::not_seekable ? "fseek failed before header rewite ..."
+                                                     : "fread failed during header write ...",
+            header_bytes);
   }
 
   if (has_data_pass) {
     say(" Writing byte-swapped data ...\n");
-    // The rows lie inside the file (checked above), so their end is a file size.
-    const std::int64_t data_end = row_count > 0 && row_bytes > 0 ? header_bytes + row_count * row_bytes : 0;
+    if (output_error != 0) give_up(c, nullptr, header_bytes);
     posix_fadvise(mapfile, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
-    std::int64_t reached;
-    if (const char* failure = convert_rows(mapfile, header_bytes, data_end, row_bytes,
-                                           sizes.bytes_per_value, reached))
-      refuse(failure, reached);
+    const pass_end converted = pass(mapfile, c.data_end, c.bytes_per_value,
+                                    c.recovering ? pass_kind::to_new : pass_kind::reverse, &c.journal, true);
+    if (converted.failure != nullptr || converted.stopped) give_up(c, converted.failure, converted.reached);
   }
 
-  if (close(mapfile) != 0) fail("Cannot close file ...");
+  // The journal goes only once the converted map is durable. The last line
+  // comes before that, so that a run whose last line fails can still put
+  // the map back safely.
+  if (signalled()) give_up(c, nullptr, c.data_end);
+  // (A special file that cannot be synced has nothing to make durable.)
+  if (fdatasync(mapfile) != 0 && errno != EINVAL) fail("Cannot close file ...");
+  if (signalled()) give_up(c, nullptr, c.data_end);
   say("Normal termination ...\n");
+  if (output_error != 0) give_up(c, nullptr, c.data_end);
+
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, nullptr);
+  if (c.journaled && !zeb::remove_journal(c.place, c.journal)) {
+    complain("cannot remove the journal beside the map", std::strerror(errno));
+    stop(1);
+  }
   stop(0);
 }

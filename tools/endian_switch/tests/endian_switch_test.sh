@@ -2,6 +2,9 @@
 # End-to-end tests of endian_switch: messages, exit statuses and the map
 # file's bytes after each run. Maps are built by make_map.py, which also
 # computes the converted file independently of the tool.
+# Every conversion syncs the map, its journal and their folder: in a
+# folder in memory that costs nothing, on a disk it is most of a case.
+[ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 source "$2/tests/harness.sh"
 source "$SRC/tools/endian_switch/tests/texts.sh"
 
@@ -199,6 +202,25 @@ printf ' \t\n  m.map and other words\nsecond line\n' >answers
 expect_out "$BANNER$(report 10 8 3 2)$WRITING$NORMAL"
 expect_status 0
 expect_file rest 'and other words\nsecond line\n'
+
+begin "at a terminal the rest of the typed line is read too, and never reaches the shell"
+make_map make m.map host 10 8 3 2
+"$PYTHON" - "$BIN/endian_switch" >rest <<'EOF'
+import os, pty, subprocess, sys
+master, terminal = pty.openpty()
+os.write(master, b"m.map extra words\nnext line\n")
+done = subprocess.run([sys.argv[1]], stdin=terminal, stdout=subprocess.DEVNULL, timeout=10)
+os.set_blocking(terminal, False)
+print(done.returncode)
+print(os.read(terminal, 100).decode(), end="")  # what the shell would read next
+EOF
+expect_file rest '0\nnext line\n'
+
+begin "a name that is never done (a stream of zero bytes) is refused at its first byte"
+timeout 10 "$BIN/endian_switch" </dev/zero >out 2>err
+status=$?
+expect_out "${BANNER}cannot open file ...  \n"
+expect_status 1
 
 begin "no name at all: refused through the open failure"
 for input in '' ' \n\t\n'; do
