@@ -94,13 +94,13 @@ TEST(Records, LastLineWithoutLineFeedAndEnd) {
 }
 
 TEST(Records, OverlongLineKeepsItsHead) {
-  std::string text(zeb::record_limit + 10, 'a');
+  std::string text(zeb::buffer_size + 10, 'a');
   text[0] = 'b';
   text += "\nnext\n";
   auto in = input_channel(text);
   std::string_view r;
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
-  EXPECT_EQ(r.size(), size_t(zeb::record_limit));
+  EXPECT_EQ(r.size(), size_t(zeb::buffer_size));
   EXPECT_EQ(r[0], 'b');
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
   EXPECT_EQ(r, "next");
@@ -112,7 +112,7 @@ TEST(Records, SkippingCountsAsReadingOneByOne) {
   std::string text;
   for (int i = 0; i < 30000; ++i) {
     text += i % 7 == 0 ? "" : "line " + std::to_string(i);
-    if (i % 1000 == 5) text += std::string(zeb::record_limit + 17, 'x');
+    if (i % 1000 == 5) text += std::string(zeb::buffer_size + 17, 'x');
     if (i % 11 == 0) text += '\r';
     text += '\n';
   }
