@@ -103,7 +103,36 @@ inline void put_integer_fixed(char* dst, std::int32_t v, int w) {
   put_integer(dst, v, w);
 }
 
+// The decimals 000 to 999 as three digits, the first in the lowest byte.
+inline constexpr auto decimal_texts = [] {
+  std::array<std::uint32_t, 1000> texts{};
+  for (unsigned v = 0; v < 1000; ++v)
+    texts[v] = ('0' + v / 100) | ('0' + v / 10 % 10) << 8 | ('0' + v % 10) << 16;
+  return texts;
+}();
+
 inline void put_real_fixed(char* dst, float v, int w, int d) {
+  static constexpr std::uint32_t powers[] = {1, 10, 100, 1000};
+  // Most values have at most three digits before the point and three
+  // after: their texts come from the tables.
+  if (d >= 1 && d <= 3 && w - d - 1 >= 4 && w - d - 1 <= 16) {
+    const double scaled = std::fabs(double(v)) * powers[d];
+    if (scaled < 999999.0) {  // false for NaN and infinities too
+      const std::uint32_t n = std::uint32_t(_mm_cvtsd_si32(_mm_set_sd(scaled)));
+      const std::uint32_t whole = n / powers[d];
+      if (whole <= std::uint32_t(small_integers)) {
+        std::uint64_t text = small_integer_texts[whole + small_integers];
+        // A minus sign in the blank before the first digit.
+        const int first = __builtin_ctzll(text & 0x1010101010101010) & ~7;
+        text += (std::uint64_t(0x0d) << (first - 8)) & (0 - std::uint64_t(std::signbit(v)));
+        store_right_aligned(dst, text, w - d - 1);
+        dst[w - d - 1] = '.';
+        const std::uint32_t decimals = decimal_texts[n - whole * powers[d]] >> (8 * (3 - d));
+        std::memcpy(dst + w - d, &decimals, sizeof decimals);
+        return;
+      }
+    }
+  }
   // As put_real: |v| times 10^d is exact in a double for d <= 8, and is
   // rounded once to an integer, ties to even. Below 10^8 all its digits
   // fit one word: the last d are the decimals.

@@ -421,7 +421,7 @@ void write_record(std::span<char> record, const record_program& p, const value* 
   std::memset(s.p, ' ', std::size_t(s.end - s.p));
 }
 
-char* reserve_record(channel& ch, std::size_t n) {
+char* make_room(channel& ch, std::size_t n) {
   if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
   if (std::size_t(buffer_size) - ch.end < n) flush(ch);
   return ch.buf + ch.end;

@@ -200,7 +200,11 @@ const record_program& program_for(std::string_view text);
 void write_record(channel& ch, const record_program& p, const value* values, int count);
 // Room for one record of n characters (its line feed included) and the
 // buffer's slack after it, on a channel open for writing.
-char* reserve_record(channel& ch, std::size_t n);
+char* make_room(channel& ch, std::size_t n);
+inline char* reserve_record(channel& ch, std::size_t n) {
+  if (ch.writing && ch.fd >= 0 && std::size_t(buffer_size) - ch.end >= n) return ch.buf + ch.end;
+  return make_room(ch, n);
+}
 void write_record(std::span<char> record, const record_program& p, const value* values, int count);
 // The next record of an input channel, without its line feed (and without a
 // carriage return before it or at the very end of the input); the view
