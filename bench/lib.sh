@@ -41,3 +41,21 @@ make_scratch() {
   printf -v "$1" '%s' "$(mktemp -d "${TMPDIR:-/tmp}/zeb_bench.XXXXXX")"
   trap "rm -rf '${!1}'" EXIT
 }
+
+# release_tools NAME [FOLDER]: sets the variable NAME to a folder of the
+# tools as released at commit $RELEASE (default 22652c2): FOLDER when given
+# (a build made before), else a build of that commit's tree from git
+# archive in a scratch folder (about a minute), so that a bench can time
+# the tools against it side by side. Needs make_scratch's folder $WORK.
+release_tools() {
+  if [ -n "${2:-}" ]; then
+    printf -v "$1" '%s' "$(cd "$2" && pwd)"
+    return
+  fi
+  local src=$WORK/release-src build=$WORK/release-build
+  mkdir -p "$src"
+  git -C "$(dirname "${BASH_SOURCE[0]}")/.." archive "${RELEASE:-22652c2}" | tar -x -C "$src"
+  cmake -S "$src" -B "$build" -DZEB_TESTS=OFF >/dev/null
+  cmake --build "$build" -j2 >/dev/null
+  printf -v "$1" '%s' "$build/bin"
+}

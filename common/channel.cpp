@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "command_line.h"
+#include "input.h"
 #include "text.h"
 
 namespace zeb {
@@ -249,72 +250,108 @@ std::int64_t count_line_feeds(const char* p, const char* end) {
   return total;
 }
 
-// Reads more input after what the buffer holds.
-outcome fill(channel& ch) {
+// Reads more input after what the buffer holds; buf[end] is then a NUL,
+// which stops every scan of the buffered bytes. Needs room: end < buffer_size.
+bool fill(channel& ch) {
   if (ch.fd == 0) flush(std_out);  // a prompt shows before its answer is awaited
   if (ch.fd < 0) {
     ch.sys_error = EBADF;
-    return outcome::error;
+    ch.bad_kind = nullptr;
+    return false;
   }
   for (;;) {
-    const ssize_t got = ::read(ch.fd, ch.buf + ch.end, sizeof ch.buf - ch.end);
+    const ssize_t got = ::read(ch.fd, ch.buf + ch.end, std::size_t(buffer_size) - ch.end);
     if (got < 0) {
       if (errno == EINTR) continue;
       ch.sys_error = errno;
       ch.bad_kind = nullptr;
-      return outcome::error;
+      return false;
     }
     if (got == 0) ch.at_end = true;
     ch.end += std::uint32_t(got);
-    return outcome::done;
+    ch.buf[ch.end] = 0;
+    return true;
   }
+}
+
+// Passes over the rest of the record begun last.
+bool pass_rest(channel& ch) {
+  for (;;) {
+    const char* start = ch.buf + ch.begin;
+    const void* lf = std::memchr(start, '\n', ch.end - ch.begin);
+    if (lf) {
+      ch.begin = std::uint32_t(static_cast<const char*>(lf) + 1 - ch.buf);
+      break;
+    }
+    ch.begin = ch.end = 0;
+    if (ch.at_end) break;
+    if (!fill(ch)) return false;
+  }
+  ch.dropping = false;
+  return true;
 }
 
 }  // namespace
 
+outcome start_record(channel& ch) {
+  if (ch.dropping && !pass_rest(ch)) return outcome::error;
+  if (ch.begin == ch.end) {
+    ch.begin = ch.end = 0;
+    if (!ch.at_end && !fill(ch)) return outcome::error;
+    if (ch.end == 0) return outcome::end_of_file;
+  }
+  ++ch.line;
+  ch.dropping = true;
+  return outcome::done;
+}
+
+cursor cursor_at(const channel& ch, const char* p) {
+  const char* const data_end = ch.buf + ch.end;
+  const char* lf = static_cast<const char*>(std::memchr(p, '\n', std::size_t(data_end - p)));
+  cursor c{p, lf ? lf : data_end, lf != nullptr || ch.at_end};
+  if (c.stop > p && c.stop[-1] == '\r') --c.stop;
+  return c;
+}
+
+bool read_more(channel& ch, cursor& c, const char*& from, const char*& upto) {
+  const std::size_t kept = std::size_t(upto - from);
+  const std::size_t rest = std::size_t(ch.buf + ch.end - c.p);
+  if (from != ch.buf) std::memmove(ch.buf, from, kept);
+  if (c.p != ch.buf + kept) std::memmove(ch.buf + kept, c.p, rest);
+  ch.begin = 0;
+  ch.end = std::uint32_t(kept + rest);
+  from = ch.buf;
+  upto = ch.buf + kept;
+  c.p = upto;
+  if (!fill(ch)) return false;
+  c = cursor_at(ch, c.p);
+  return true;
+}
+
 outcome next_record(channel& ch, std::string_view& record) {
-  constexpr std::uint32_t cap = sizeof ch.buf;
+  const outcome o = begin_record(ch);
+  if (o != outcome::done) return o;
   for (;;) {
     const char* start = ch.buf + ch.begin;
     const char* lf = static_cast<const char*>(std::memchr(start, '\n', ch.end - ch.begin));
-    if (lf) {
-      ch.begin = std::uint32_t(lf + 1 - ch.buf);
-      if (ch.dropping) {
-        ch.dropping = false;
-        continue;
-      }
-      std::size_t n = std::size_t(lf - start);
+    if (lf || ch.at_end) {
+      std::size_t n = std::size_t((lf ? lf : ch.buf + ch.end) - start);
       if (n > 0 && start[n - 1] == '\r') --n;
       record = std::string_view(start, n);
-      ++ch.line;
+      ch.begin = lf ? std::uint32_t(lf + 1 - ch.buf) : ch.end;
+      ch.dropping = false;
       return outcome::done;
     }
-    if (ch.at_end) {
-      if (ch.begin == ch.end || ch.dropping) {
-        ch.begin = ch.end;
-        ch.dropping = false;
-        return outcome::end_of_file;
-      }
-      record = std::string_view(start, ch.end - ch.begin);  // a last line without line feed
+    if (ch.begin == 0 && ch.end == std::uint32_t(buffer_size)) {
+      // Longer than the buffer: its head; the rest is passed over at the next read.
+      record = std::string_view(ch.buf, std::size_t(buffer_size));
       ch.begin = ch.end;
-      ++ch.line;
       return outcome::done;
     }
-    if (ch.begin > 0) {
-      std::memmove(ch.buf, start, ch.end - ch.begin);
-      ch.end -= ch.begin;
-      ch.begin = 0;
-    }
-    if (ch.end == cap) {
-      // A line longer than the buffer: its head is the record, the rest is dropped.
-      ch.begin = ch.end = 0;
-      if (ch.dropping) continue;
-      ch.dropping = true;
-      record = std::string_view(ch.buf, cap);
-      ++ch.line;
-      return outcome::done;
-    }
-    if (fill(ch) != outcome::done) return outcome::error;
+    std::memmove(ch.buf, start, ch.end - ch.begin);
+    ch.end -= ch.begin;
+    ch.begin = 0;
+    if (!fill(ch)) return outcome::error;
   }
 }
 
@@ -323,20 +360,17 @@ outcome skip_records(channel& ch, std::int64_t n) {
   while (n > 0) {
     if (ch.begin == ch.end && !ch.at_end) {
       ch.begin = ch.end = 0;
-      if (fill(ch) != outcome::done) return outcome::error;
+      if (!fill(ch)) return outcome::error;
       continue;
     }
-    const char* const start = ch.buf + ch.begin;
-    const char* const stop = ch.buf + ch.end;
-    if (ch.dropping) {  // the rest of a line already counted
-      const char* lf = static_cast<const char*>(std::memchr(start, '\n', std::size_t(stop - start)));
-      ch.dropping = lf == nullptr;
-      ch.begin = lf ? std::uint32_t(lf + 1 - ch.buf) : ch.end;
-      if (ch.dropping && ch.at_end) ch.dropping = false;
+    if (ch.dropping) {  // the rest of a record already counted
+      if (!pass_rest(ch)) return outcome::error;
       continue;
     }
     // A buffer whose lines are all to be skipped is counted, not split;
     // the line begun at its end is one of them.
+    const char* const start = ch.buf + ch.begin;
+    const char* const stop = ch.buf + ch.end;
     const std::int64_t lines = count_line_feeds(start, stop);
     if (ch.at_end || lines >= n) {
       const outcome o = next_record(ch, passed);

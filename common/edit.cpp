@@ -1,4 +1,5 @@
 // Edit forms: integers and reals to and from fixed fields and tokens.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -126,9 +127,10 @@ bool equals_word(std::string_view s, const char* word) {
   return true;
 }
 
-// Room for the longest record and a few characters more.
-char scratch_text[record_limit + 64];
-char scratch_number[record_limit + 64];
+// Room for the longest token the buffer holds (longer ones are reduced
+// first) and a few characters more.
+char scratch_text[buffer_size + 64];
+char scratch_number[buffer_size + 64];
 
 }  // namespace
 
@@ -185,6 +187,145 @@ bool plain_to_real(const plain_decimal& d, float& out) {
   out = d.minus ? -float(x) : float(x);
   return true;
 }
+
+namespace {
+
+enum reducer_stage : std::uint8_t {
+  at_start,      // nothing yet
+  after_sign,    // + or -
+  in_mantissa,   // digits and a point
+  exponent_mark, // after E or D: a sign or a digit is due
+  exponent_sign, // after the exponent's sign: a digit is due
+  in_exponent,   // exponent digits
+  in_nan,        // part of nan( after an optional minus
+  nan_chars,     // inside nan( ... )
+  nan_closed,    // after the closing parenthesis
+  invalid,
+};
+
+}  // namespace
+
+void number_reducer::take(const char* p, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const char c = p[k];
+    if (length < sizeof head) head[length] = c;
+    ++length;
+    const bool digit = c >= '0' && c <= '9';
+    digits_only = digits_only && digit;
+    switch (stage) {
+      case at_start:
+        if (c == '+' || c == '-') {
+          sign = c;
+          stage = after_sign;
+          continue;
+        }
+        [[fallthrough]];
+      case after_sign:
+        // The words Inf, Infinity and NaN are short; of the C forms only
+        // nan(chars), with no plus sign, can be long.
+        if ((c | 0x20) == 'n' && sign != '+') {
+          stage = in_nan;
+          exponent = 1;  // letters of "nan(" matched so far
+          continue;
+        }
+        stage = in_mantissa;
+        [[fallthrough]];
+      case in_mantissa:
+        if (digit) {
+          any_digit = true;
+          if (point) ++after_point;
+          if (c == '0' && !significant) continue;  // a leading zero
+          significant = true;
+          if (kept < kept_digits) {
+            digits[kept++] = c;
+          } else {
+            ++dropped;
+            sticky = sticky || c != '0';
+          }
+        } else if (c == '.' && !point) {
+          point = true;
+        } else if (any_digit && (c == 'E' || c == 'e' || c == 'D' || c == 'd')) {
+          stage = exponent_mark;
+        } else if (any_digit && (c == '+' || c == '-')) {
+          exponent_negative = c == '-';
+          stage = exponent_sign;
+        } else {
+          stage = invalid;
+        }
+        continue;
+      case exponent_mark:
+        if (c == '+' || c == '-') {
+          exponent_negative = c == '-';
+          stage = exponent_sign;
+          continue;
+        }
+        [[fallthrough]];
+      case exponent_sign:
+      case in_exponent:
+        if (!digit) {
+          stage = invalid;
+        } else {
+          stage = in_exponent;
+          if (exponent < 100000000000000) exponent = exponent * 10 + (c - '0');
+        }
+        continue;
+      case in_nan:
+        if (exponent < 3 ? (c | 0x20) == "nan"[exponent] : c == '(') {
+          if (++exponent == 4) stage = nan_chars;
+        } else {
+          stage = invalid;
+        }
+        continue;
+      case nan_chars:
+        if (c == ')') stage = nan_closed;
+        else if (!digit && unsigned((c | 0x20) - 'a') > 25u && c != '_') stage = invalid;
+        continue;
+      default:
+        stage = invalid;
+        continue;
+    }
+  }
+}
+
+std::string_view number_reducer::text() {
+  if (length <= sizeof head) return std::string_view(head, std::size_t(length));
+  if (stage == nan_closed) return sign == '-' ? "-nan()" : "nan()";
+  if (!any_digit || (stage != in_mantissa && stage != in_exponent)) return ".";  // no number
+  char* p = out;
+  if (sign) *p++ = sign;
+  if (kept == 0) *p++ = '0';
+  std::memcpy(p, digits, std::size_t(kept));
+  p += kept;
+  if (stage == in_mantissa && !point && dropped == 0) return std::string_view(out, std::size_t(p - out));
+  // digits, then 1 for the digits past them that are not all 0, times a
+  // power of ten. The value lies strictly between the same two floats, or
+  // their midpoint, as the whole token's does.
+  std::int64_t e = (exponent_negative ? -exponent : exponent) + dropped - after_point;
+  if (sticky) {
+    *p++ = '1';
+    --e;
+  }
+  if (kept == 0) e = 0;
+  e = std::clamp<std::int64_t>(e, -200000, 200000);
+  *p++ = 'e';
+  p = std::to_chars(p, out + sizeof out, e).ptr;
+  return std::string_view(out, std::size_t(p - out));
+}
+
+namespace detail {
+
+const char* quick_real_wide(const char* p, bool minus, float& out) {
+  // The buffer's data end with a NUL, so the scan stops in them.
+  plain_decimal d{minus, false, 0, 0, 0};
+  for (; is_digit(*p); ++p, ++d.digits) d.mantissa = d.mantissa * 10 + unsigned(*p - '0');
+  if (*p == '.') {
+    d.point = true;
+    for (++p; is_digit(*p); ++p, ++d.digits, ++d.decimals) d.mantissa = d.mantissa * 10 + unsigned(*p - '0');
+  }
+  return plain_to_real(d, out) ? p : nullptr;
+}
+
+}  // namespace detail
 
 bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out) {
   const std::string_view s = without_blanks(text, blanks_ignored, scratch_text);

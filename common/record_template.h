@@ -295,4 +295,45 @@ constexpr bool fields_match(const record_program& p, std::string_view kinds, boo
   return n == kinds.size();
 }
 
+// The columns of a template whose items are all I and F fields: such a
+// record is its fields side by side, so its width and every field's place
+// are known when the tool is compiled, and a write needs no walk.
+inline constexpr int max_fixed_fields = 16;
+
+struct fixed_field {
+  std::uint16_t at = 0;     // first column, from 0
+  std::uint16_t width = 0;
+  std::uint8_t decimals = 0;
+  bool real = false;
+};
+
+struct fixed_layout {
+  bool fixed = false;       // false: the template has other items, or too many
+  std::uint16_t width = 0;  // of the whole record, without its line feed
+  std::uint8_t count = 0;
+  fixed_field fields[max_fixed_fields]{};
+};
+
+constexpr fixed_layout layout_of(const record_program& p) {
+  fixed_layout out;
+  if (p.error) return out;
+  template_cursor cursor(p);
+  template_item it;
+  int at = 0;
+  while (cursor.next(it)) {
+    if ((it.kind != op_kind::integer && it.kind != op_kind::real) || out.count == max_fixed_fields)
+      return fixed_layout{};
+    fixed_field& f = out.fields[out.count++];
+    f.at = std::uint16_t(at);
+    f.width = std::uint16_t(it.width);
+    f.decimals = std::uint8_t(it.decimals);
+    f.real = it.kind == op_kind::real;
+    at += it.width;
+    if (at > 4096) return fixed_layout{};
+  }
+  out.fixed = out.count > 0;
+  out.width = std::uint16_t(at);
+  return out;
+}
+
 }  // namespace zeb

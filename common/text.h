@@ -15,6 +15,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "quick_forms.h"
 #include "record_template.h"
 
 namespace zeb {
@@ -27,16 +28,24 @@ inline constexpr int failure_status = 2;
 
 enum class outcome : std::uint8_t { done, end_of_file, error };
 
-// Records longer than this are cut to it; the rest of the line is dropped.
-inline constexpr int record_limit = 1 << 16;
+// Input and output pass through a channel's buffer this many bytes at a
+// time. Records of any length pass through it; no record is cut to it.
+inline constexpr int buffer_size = 1 << 16;
+// Bytes past the buffer that quick scans may load and quick writes may
+// overrun: input keeps a NUL right after its data, which stops every scan
+// (the quick path of free-form input looks at 64 bytes from a record's start).
+inline constexpr int buffer_slack = 64;
+// Free-form input keeps this much of a token longer than the buffer, so a
+// text field of up to this many characters takes any token whole or cut.
+inline constexpr int long_token_head = buffer_size / 2;
 
 // A channel: standard input, standard output, or a named file, with one
-// fixed buffer. Input records are views into that buffer.
+// fixed buffer.
 struct channel {
   int fd = -1;
   bool writing = false;
   bool at_end = false;      // input: the system reported the end
-  bool dropping = false;    // input: the rest of an over-long line is skipped
+  bool dropping = false;    // input: a record is begun; its rest is passed over before the next
   int sys_error = 0;        // errno of the last failed system call
   std::int64_t line = 0;    // records read or written so far
   std::uint32_t begin = 0;  // input: unread bytes are buf[begin, end)
@@ -46,7 +55,7 @@ struct channel {
   const char* bad_kind = nullptr;  // after the outcome error: "an integer", "a real"
   char bad_text[48] = {};   // after the outcome error: the text that failed
   char name[256] = {};
-  char buf[record_limit];
+  char buf[buffer_size + buffer_slack];
 };
 
 extern channel std_in;
@@ -137,17 +146,20 @@ void malformed_record_template(const char* why);
 void values_do_not_match_record_template();
 
 // A template checked at compile time. Only its text travels to run time,
-// where program_for finds it parsed.
+// where program_for finds it parsed; and, for output, its fixed layout
+// when it has one.
 template <bool for_input, typename... T>
 struct checked_template {
   static_assert(kinds<T...>::known, "record values are int32_t, float or text fields");
   std::string_view text;
+  fixed_layout layout;
   template <std::size_t N>
   consteval checked_template(const char (&s)[N]) : text(s, N - 1) {
     const record_program program = parse_template(text);
     if (program.error) malformed_record_template(program.error);
     if (!kinds<T...>::known || !fields_match(program, kinds<T...>::text, for_input))
       values_do_not_match_record_template();
+    if (!for_input) layout = layout_of(program);
   }
 };
 
@@ -186,23 +198,60 @@ using in_template = detail::checked_template<true, std::remove_cvref_t<T>...>;
 const record_program& program_for(std::string_view text);
 
 void write_record(channel& ch, const record_program& p, const value* values, int count);
+// Room for one record of n characters (its line feed included) and the
+// buffer's slack after it, on a channel open for writing.
+char* make_room(channel& ch, std::size_t n);
+inline char* reserve_record(channel& ch, std::size_t n) {
+  if (ch.writing && ch.fd >= 0 && std::size_t(buffer_size) - ch.end >= n) return ch.buf + ch.end;
+  return make_room(ch, n);
+}
 void write_record(std::span<char> record, const record_program& p, const value* values, int count);
 // The next record of an input channel, without its line feed (and without a
-// carriage return before it); the view lasts until the next read.
+// carriage return before it or at the very end of the input); the view
+// lasts until the next read. Of a record longer than the buffer it gives
+// the first buffer_size characters; the rest is passed over.
 outcome next_record(channel& ch, std::string_view& record);
 // Passes over n records, as n calls of next_record would, but counts whole
 // buffers of lines at a time; gives the outcome of the last.
 outcome skip_records(channel& ch, std::int64_t n);
 outcome read_record(channel& ch, const record_program& p, item* items, int count);
 outcome read_record(std::span<const char> record, const record_program& p, item* items, int count);
+// Free-form input. A statement whose items are all numbers first tries
+// the quick path, which takes a record of plain numbers on one line;
+// anything else goes to the general engine from the record's start.
 outcome read_free(channel& ch, item* items, int count);
+// The general engine alone: the tests hold the quick path against it.
+outcome read_free_general(channel& ch, item* items, int count);
 
 // --- the statements ---------------------------------------------------------
+
+namespace detail {
+
+// A record of fixed layout: one reservation, each field in its place.
+template <typename... T>
+void write_fixed(channel& ch, const fixed_layout& layout, const T&... values) {
+  char* const dst = reserve_record(ch, std::size_t(layout.width) + 1);
+  int k = 0;
+  auto put = [&](const auto& v) {
+    const fixed_field& f = layout.fields[k++];
+    if constexpr (kind_of<decltype(v)>() == 'I') put_integer_fixed(dst + f.at, v, f.width);
+    else put_real_fixed(dst + f.at, v, f.width, f.decimals);
+  };
+  (put(values), ...);
+  dst[layout.width] = '\n';
+  ch.end += std::uint32_t(layout.width) + 1;
+  ++ch.line;
+}
+
+}  // namespace detail
 
 // Writes one record: to a channel, ending with a line feed; or into an
 // internal record, filled from the left and padded with blanks.
 template <typename... T>
 void write_templated(channel& ch, out_template<std::type_identity_t<T>...> t, const T&... values) {
+  if constexpr (sizeof...(T) > 0 && ((detail::kind_of<T>() != 'A') && ...)) {
+    if (t.layout.fixed) return detail::write_fixed(ch, t.layout, values...);
+  }
   if constexpr (sizeof...(T) == 0) {
     write_record(ch, program_for(t.text), nullptr, 0);
   } else {
@@ -235,10 +284,42 @@ outcome read_templated(std::span<const char> record, in_template<std::type_ident
   return read_record(record, program_for(t.text), it, int(sizeof...(T)));
 }
 
-// Free-form input into integers, reals and text fields.
+namespace detail {
+
+// The end of a statement that the quick path read whole: the rest of its
+// line is passed over.
+inline outcome quick_end(channel& ch, const detail::quick_line& line, int count) {
+  ch.items_read = count;
+  ch.bad_kind = nullptr;
+  ch.begin += line.length + 1;
+  return outcome::done;
+}
+
+}  // namespace detail
+
+// Free-form input into integers, reals and text fields. A statement of
+// numbers only first tries the quick path, made for its items when the
+// tool is compiled, on a record that starts in the buffer: plain numbers
+// on one line. Anything else goes to read_free, from the record's start:
+// the quick path consumes nothing, and gives an item only the value that
+// the general engine would give it.
 template <typename... T>
 outcome read_free_form(channel& ch, T&&... items) {
   static_assert(detail::kinds<T...>::known, "record values are int32_t, float or text fields");
+  static_assert(((!std::is_array_v<std::remove_cvref_t<T>> ||
+                  std::extent_v<std::remove_cvref_t<T>> <= std::size_t(long_token_head)) && ...),
+                "a text field of free-form input holds at most long_token_head characters");
+  if constexpr (sizeof...(T) > 0 && ((detail::kind_of<T>() != 'A') && ...)) {
+    if (!ch.dropping && ch.begin < ch.end) {
+      const char* const p = ch.buf + ch.begin;
+      detail::quick_line line = detail::scan_line(p, ch.end - ch.begin);
+      int k = 0;
+      if (line.length < 64 && (detail::quick_item(p, line, items, ++k == int(sizeof...(T))) && ...)) {
+        ++ch.line;
+        return detail::quick_end(ch, line, int(sizeof...(T)));
+      }
+    }
+  }
   item it[] = {detail::to_item(items)...};
   return read_free(ch, it, int(sizeof...(T)));
 }
@@ -267,6 +348,36 @@ const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& ou
 // Exact conversions of the common cases; false leaves the text to get_*.
 bool plain_to_integer(const plain_decimal& d, std::int32_t& out);
 bool plain_to_real(const plain_decimal& d, float& out);
+
+// Stands in for a numeric token too long to hold: fed the token's bytes in
+// order, it keeps only what decides how the token reads (sign, the first
+// significant digits, whether any digit after them is not 0, the decimal
+// exponent, the shape), in fixed memory. `text` is then a short token that
+// get_integer and get_real read exactly as they would read the whole one.
+struct number_reducer {
+  static constexpr int kept_digits = 120;  // more than any midpoint between two floats has
+
+  void take(const char* p, std::size_t n);
+  std::string_view text();
+  bool all_digits() const { return length > 0 && digits_only; }
+
+  std::uint64_t length = 0;
+  std::uint8_t stage = 0;
+  char sign = 0;
+  bool digits_only = true;
+  bool point = false;
+  bool any_digit = false;
+  bool significant = false;
+  bool sticky = false;  // a digit past the kept ones is not 0
+  bool exponent_negative = false;
+  std::int64_t after_point = 0;  // digits after the point
+  std::int64_t dropped = 0;      // significant digits past the kept ones
+  std::int64_t exponent = 0;     // as written, held below 10^15
+  int kept = 0;
+  char head[64];  // the token's first bytes: a short token stands for itself
+  char digits[kept_digits];
+  char out[kept_digits + 24];
+};
 
 // --- trimmed length -------------------------------------------------------
 

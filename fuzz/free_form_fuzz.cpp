@@ -1,9 +1,11 @@
 // Free-form input (read_free). The first byte picks one of two checks:
 //
-// - Any text, read by statements of integers, reals and text fields chosen
-//   by the next bytes, statement after statement to the end: every outcome,
-//   every item's value, the count of items read and the records consumed
-//   match a plain model of the rules (fuzz_support.h).
+// - Any text (lines of any length: fuzz::expand_runs), read by statements
+//   of integers, reals and text fields chosen by the next bytes, statement
+//   after statement to the end: every outcome, every item's value, the
+//   count of items read and the records consumed match a plain model of
+//   the rules (fuzz_support.h); and the general engine alone, on a second
+//   channel, gives all the same as read_free with its quick path.
 // - Values chosen by the bytes, written as a free-form list (blanks, commas,
 //   semicolons, tabs, line ends, r*value, nulls, quoted texts, a slash),
 //   read back to exactly those values.
@@ -38,22 +40,39 @@ std::vector<model_item> statement(fuzz::bytes& in) {
 void against_model(fuzz::bytes in) {
   std::vector<std::vector<model_item>> statements(in.take() % 4 + 1);
   for (auto& s : statements) s = statement(in);
-  const fuzz::exact_copy text(in.rest());
+  const std::string expanded = fuzz::expand_runs(in.rest());
+  const fuzz::exact_copy text(expanded);
   zeb::channel& ch = fuzz::input_channel(text.view());
+  zeb::channel& general = fuzz::input_channel(text.view(), 1);
   fuzz::free_form_model model{fuzz::records_of(text.view())};
 
-  std::vector<std::int32_t> ints;
-  std::vector<float> floats;
-  std::vector<char> texts;
+  std::vector<std::int32_t> ints, general_ints;
+  std::vector<float> floats, general_floats;
+  std::vector<char> texts, general_texts;
   for (int round = 0; round < 64; ++round) {
     std::vector<model_item>& want = statements[std::size_t(round) % statements.size()];
+    std::vector<model_item> before = want;
     std::vector<zeb::item> items = fuzz::bind(want, ints, floats, texts);
+    std::vector<zeb::item> general_items = fuzz::bind(before, general_ints, general_floats, general_texts);
     const zeb::outcome got = zeb::read_free(ch, items.data(), int(items.size()));
+    const zeb::outcome general_got = zeb::read_free_general(general, general_items.data(), int(general_items.size()));
     int items_read = 0;
     const zeb::outcome expected = model.read(want, items_read);
     FUZZ_CHECK(got == expected);
     FUZZ_CHECK(ch.items_read == items_read);
     FUZZ_CHECK(fuzz::same_items(want, items, got == zeb::outcome::error ? std::size_t(items_read) : SIZE_MAX));
+    // The quick path and the general engine: the same items, outcome, place.
+    FUZZ_CHECK(general_got == got);
+    FUZZ_CHECK(general.items_read == ch.items_read && general.line == ch.line);
+    for (std::size_t k = 0; k < items.size(); ++k) {
+      const zeb::item& a = items[k];
+      const zeb::item& b = general_items[k];
+      if (a.kind == 'I') FUZZ_CHECK(*a.i == *b.i);
+      else if (a.kind == 'F') FUZZ_CHECK(std::memcmp(a.f, b.f, sizeof(float)) == 0 || (std::isnan(*a.f) && std::isnan(*b.f)));
+      else FUZZ_CHECK(std::memcmp(a.a.p, b.a.p, a.a.n) == 0);
+    }
+    FUZZ_CHECK((general.bad_kind == nullptr) == (ch.bad_kind == nullptr));
+    if (ch.bad_kind) FUZZ_CHECK(std::strcmp(general.bad_text, ch.bad_text) == 0);
     // Never a record more than the statement needed, never one it skipped.
     FUZZ_CHECK(std::size_t(ch.line) == model.next_record);
     if (got == zeb::outcome::error) FUZZ_CHECK(ch.bad_kind != nullptr || ch.sys_error != 0);

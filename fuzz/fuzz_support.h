@@ -60,10 +60,13 @@ struct exact_copy {
   std::string_view view() const { return std::string_view(p, n); }
 };
 
-// One input channel per process, over an in-memory file that holds `text`.
-inline zeb::channel& input_channel(std::string_view text) {
-  static zeb::channel* ch = new zeb::channel();
-  static const int fd = memfd_create("fuzz input", 0);
+// Input channels (two per process, chosen by `which`), each over an
+// in-memory file that holds `text`.
+inline zeb::channel& input_channel(std::string_view text, int which = 0) {
+  static zeb::channel* const channels[2] = {new zeb::channel(), new zeb::channel()};
+  static const int fds[2] = {memfd_create("fuzz input", 0), memfd_create("fuzz input 2", 0)};
+  zeb::channel* const ch = channels[which];
+  const int fd = fds[which];
   if (fd < 0 || ::ftruncate(fd, 0) != 0) std::abort();
   if (!text.empty() && ::pwrite(fd, text.data(), text.size(), 0) != ssize_t(text.size())) std::abort();
   ::lseek(fd, 0, SEEK_SET);
@@ -99,25 +102,37 @@ inline std::string written(zeb::channel& ch) {
   return s;
 }
 
-// The records of a text as a channel gives them: lines without their line
-// feed, a carriage return before a line feed dropped, a last line without
-// line feed still a record (its carriage return kept).
+// The records of a text as a channel gives them, whatever their length:
+// lines without their line feed, a carriage return before a line feed or
+// at the very end dropped, a last line without line feed still a record.
 inline std::vector<std::string> records_of(std::string_view text) {
   std::vector<std::string> out;
   std::size_t at = 0;
   while (at < text.size()) {
-    const std::size_t lf = text.find('\n', at);
-    if (lf == std::string_view::npos) {
-      out.emplace_back(text.substr(at));
-      break;
-    }
+    std::size_t lf = text.find('\n', at);
+    if (lf == std::string_view::npos) lf = text.size();
     std::string_view line = text.substr(at, lf - at);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     out.emplace_back(line);
     at = lf + 1;
   }
-  for (std::string& r : out)
-    if (r.size() > std::size_t(zeb::record_limit)) r.resize(std::size_t(zeb::record_limit));
+  return out;
+}
+
+// Lines longer than the buffer from a short input: the byte 0xff, a count
+// byte k and a character c stand for (k mod 8) + 1 times 4099 c (an odd
+// length, so that tokens end all around the buffer's refills); at most
+// 160 kilobytes in all.
+inline std::string expand_runs(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) == 0xff && i + 2 < text.size() && out.size() < 160000) {
+      out.append((static_cast<unsigned char>(text[i + 1]) % 8 + 1) * std::size_t(4099), text[i + 2]);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
   return out;
 }
 

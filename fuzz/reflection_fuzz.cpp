@@ -1,6 +1,6 @@
 // The reflection-record engine of both rotation tools (reflection.h) on
 // any input: the first byte picks the layout (three or four values), the
-// rest is the file. Records are read as the tools read them, one after the
+// rest is the file (with lines of any length: fuzz::expand_runs). Records are read as the tools read them, one after the
 // other into the same record, and each one read is written out rotated.
 // Checks, against the free-form model of fuzz_support.h and printf:
 //
@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::bytes in{data, size};
   const layout l = in.take() & 1 ? layout::four_values : layout::three_values;
   const std::size_t values = l == layout::four_values ? 4 : 3;
-  const fuzz::exact_copy text(in.rest());
+  const std::string expanded = fuzz::expand_runs(in.rest());
+  const fuzz::exact_copy text(expanded);
   zeb::channel& ch = fuzz::input_channel(text.view());
   zeb::channel& out = fuzz::output_channel();
   fuzz::free_form_model model{fuzz::records_of(text.view())};

@@ -1,5 +1,7 @@
 // Untrusted text through the text layer's parsers: the first byte picks
-// one; the rest is a template, a fixed field or free-form input.
+// one; the rest is a template, a fixed field or free-form input. Every
+// input is also a free-form token fed to a number_reducer in pieces: the
+// short token it gives must read as the whole one does.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <memory>
 #include <string_view>
 
+#include "fuzz_support.h"
 #include "text.h"
 
 const char zeb::tool_name[] = "text_layer_fuzz";
@@ -47,6 +50,7 @@ void free_form(std::string_view text) {
   ::lseek(ch->fd, 0, SEEK_SET);
   ch->begin = ch->end = 0;
   ch->at_end = ch->dropping = false;
+  ch->line = 0;
   ch->label = "fuzz";
   std::int32_t i = 0;
   float f = 0;
@@ -58,9 +62,28 @@ void free_form(std::string_view text) {
 
 }  // namespace
 
+void reduced_token(std::string_view text, unsigned piece) {
+  zeb::number_reducer r;
+  for (std::size_t at = 0; at < text.size(); at += piece)
+    r.take(text.data() + at, std::min<std::size_t>(piece, text.size() - at));
+  const std::string_view shorter = r.text();
+  std::int32_t i = 0, j = 0;
+  float f = 0, g = 0;
+  const bool integer = zeb::get_integer(text, false, i);
+  FUZZ_CHECK(zeb::get_integer(shorter, false, j) == integer);
+  if (integer) FUZZ_CHECK(i == j);
+  const bool real = zeb::get_real(text, false, 0, f);
+  FUZZ_CHECK(zeb::get_real(shorter, false, 0, g) == real);
+  if (real) FUZZ_CHECK(fuzz::same_float(f, g));
+  bool digits = !text.empty();
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  FUZZ_CHECK(r.all_digits() == digits);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  reduced_token(text, data[0] % 16 + 1);
   std::int32_t i;
   float f;
   switch (data[0] % 4) {

@@ -80,27 +80,27 @@ TEST(Open, OldNeedsAReadableFile) {
 }
 
 TEST(Records, LastLineWithoutLineFeedAndEnd) {
-  auto in = input_channel("one\n\ntwo");
+  auto in = input_channel("one\n\ntwo\r");
   std::string_view r;
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
   EXPECT_EQ(r, "one");
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
   EXPECT_EQ(r, "");
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
-  EXPECT_EQ(r, "two");
+  EXPECT_EQ(r, "two") << "a carriage return at the very end is dropped";
   EXPECT_EQ(zeb::next_record(*in, r), outcome::end_of_file);
   EXPECT_EQ(zeb::next_record(*in, r), outcome::end_of_file);
   EXPECT_EQ(in->line, 3);
 }
 
 TEST(Records, OverlongLineKeepsItsHead) {
-  std::string text(zeb::record_limit + 10, 'a');
+  std::string text(zeb::buffer_size + 10, 'a');
   text[0] = 'b';
   text += "\nnext\n";
   auto in = input_channel(text);
   std::string_view r;
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
-  EXPECT_EQ(r.size(), size_t(zeb::record_limit));
+  EXPECT_EQ(r.size(), size_t(zeb::buffer_size));
   EXPECT_EQ(r[0], 'b');
   ASSERT_EQ(zeb::next_record(*in, r), outcome::done);
   EXPECT_EQ(r, "next");
@@ -112,7 +112,7 @@ TEST(Records, SkippingCountsAsReadingOneByOne) {
   std::string text;
   for (int i = 0; i < 30000; ++i) {
     text += i % 7 == 0 ? "" : "line " + std::to_string(i);
-    if (i % 1000 == 5) text += std::string(zeb::record_limit + 17, 'x');
+    if (i % 1000 == 5) text += std::string(zeb::buffer_size + 17, 'x');
     if (i % 11 == 0) text += '\r';
     text += '\n';
   }
@@ -151,6 +151,26 @@ TEST(TemplatedRead, TextForms) {
   ASSERT_EQ(zeb::read_templated(*in, "(A12)", label), outcome::done);
   EXPECT_EQ(std::string(label, 10), "cdefghijkl") << "the rightmost of the w columns";
   EXPECT_EQ(zeb::read_templated(*in, "(A)", field), outcome::end_of_file);
+}
+
+// Fields come from the record's first columns, wherever the buffer's
+// refills fall among them; the rest of a long record is passed over.
+TEST(TemplatedRead, LongRecords) {
+  std::string line(65530, 'x');
+  line += "  12.5  -7" + std::string(3 * zeb::buffer_size, 'y');
+  for (int shift = 0; shift <= 12; ++shift) {
+    auto in = input_channel(std::string(std::size_t(shift), 's') + "\n" + line + "\nnext\n");
+    char head[5];
+    float f = 0;
+    std::int32_t i = 0;
+    ASSERT_EQ(zeb::read_templated(*in, "(A)", head), outcome::done);
+    ASSERT_EQ(zeb::read_templated(*in, "(A5,6(9999X),5531X,F6.1,I4)", head, f, i), outcome::done) << shift;
+    EXPECT_EQ(std::string(head, 5), "xxxxx");
+    EXPECT_EQ(f, 12.5f) << shift;
+    EXPECT_EQ(i, -7) << shift;
+    ASSERT_EQ(zeb::read_templated(*in, "(A)", head), outcome::done);
+    EXPECT_EQ(std::string(head, 5), "next ") << shift;
+  }
 }
 
 TEST(TemplatedRead, NumericFieldsAndShortRecords) {

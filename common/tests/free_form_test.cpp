@@ -139,13 +139,55 @@ TEST(FreeForm, EndOfFileInsideOrBetweenRecords) {
 }
 
 TEST(FreeForm, CarriageReturnBeforeLineFeedIsDropped) {
-  auto in = input_channel("name\r\n5\r\n");
+  // ... and at the very end of the input.
+  auto in = input_channel("name\r\n5\r\n6\r");
   char name[6];
   std::int32_t n = 0;
   ASSERT_EQ(zeb::read_free_form(*in, name), outcome::done);
   EXPECT_EQ(std::string(name, 6), "name  ");
   ASSERT_EQ(zeb::read_free_form(*in, n), outcome::done);
   EXPECT_EQ(n, 5);
+  ASSERT_EQ(zeb::read_free_form(*in, n), outcome::done);
+  EXPECT_EQ(n, 6);
+}
+
+// Lines longer than the buffer read as they would short: values after a
+// long run of blanks, tokens that straddle a refill (at every offset
+// around the buffer's end), numbers and texts longer than the buffer.
+TEST(FreeForm, LinesOfAnyLength) {
+  const std::string wide(3 * zeb::buffer_size, ' ');
+  for (int shift = -9; shift <= 9; ++shift) {
+    const std::string lead(std::size_t(zeb::buffer_size - 6 + shift), ' ');
+    auto in = input_channel(lead + "-12345 2.5e1 'a b'\n7" + wide + "8\n");
+    std::int32_t i = 0, j = 0, k = 0;
+    float f = 0;
+    char t[4];
+    ASSERT_EQ(zeb::read_free_form(*in, i, f, t), outcome::done) << shift;
+    EXPECT_EQ(i, -12345) << shift;
+    EXPECT_EQ(f, 25.0f) << shift;
+    EXPECT_EQ(std::string(t, 4), "a b ") << shift;
+    ASSERT_EQ(zeb::read_free_form(*in, j, k), outcome::done) << shift;
+    EXPECT_EQ(j * 10 + k, 78) << shift;
+    EXPECT_EQ(in->line, 2);
+  }
+  const std::string zeros(100000, '0');
+  auto in = input_channel("0." + zeros + "5 1" + zeros + " -" + zeros + "7 " + std::string(70000, 'x') + "yz 4\n'" +
+                          std::string(70000, 'q') + "' 0." + zeros + "1" + zeros + "e100001\n" + zeros + "*");
+  float small = 1, big = 0, tenth = 0;
+  std::int32_t seven = 0, four = 0;
+  char text[3];
+  ASSERT_EQ(zeb::read_free_form(*in, small, big, seven, text, four), outcome::done);
+  EXPECT_EQ(small, 0.0f);
+  EXPECT_TRUE(std::isinf(big));
+  EXPECT_EQ(seven, -7);
+  EXPECT_EQ(std::string(text, 3), "xxx");
+  EXPECT_EQ(four, 4);
+  ASSERT_EQ(zeb::read_free_form(*in, text, tenth), outcome::done);
+  EXPECT_EQ(std::string(text, 3), "qqq");
+  EXPECT_EQ(tenth, 1.0f) << "0.(100000 zeros)1(100000 zeros)e100001";
+  EXPECT_EQ(zeb::read_free_form(*in, four), outcome::error);
+  EXPECT_STREQ(in->bad_kind, "a repeat count");
+  EXPECT_EQ(in->line, 3);
 }
 
 }  // namespace

@@ -62,6 +62,12 @@ for answer in '7,7' '7\n7' ' 7 ; 7' '7\t7 and the rest of the line'; do
   expect_file cell.out "        7.7\n"
 done
 
+begin "answers standing past 64 KiB on their lines"
+make_grid
+run "$(printf '%70000s' '')grid.dat\n3 $(printf '%70000s' '')5\ncell.out\n1\n" zeb_grid_cell
+expect_out "$(read_line grid.dat)\n$(write_line cell.out)\n Position    3   5 is        12.5\n"
+expect_file cell.out "       12.5\n"
+
 # --- replace mode
 begin "replace writes 16 records, the grid file untouched"
 make_grid

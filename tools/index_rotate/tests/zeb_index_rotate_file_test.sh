@@ -37,6 +37,12 @@ expect_out "$(dialogue in.dat out.dat '  0')$(count_line 3)"
 expect_file out.dat "$ROTATED"
 expect_unchanged in.dat
 
+begin "a line longer than the buffer: its record whole, the next one its own"
+printf '1 2 3 %70000s100.0 45.5 0.25\n-4 5 -6 1520.3 12.5 0.05\n' '' >in.dat
+run 'in.dat\nout.dat\n0\n' $TOOL
+expect_out "$(dialogue in.dat out.dat '  0')$(count_line 2)"
+expect_file out.dat "$R1$R2"
+
 begin "head answers are echoed in three columns; only the integer 1 copies a head line"
 put_file in.dat "$RECORDS"
 for pair in '2|  2' '-1| -1' '999|999' '1000|***' '-99|-99' '-100|***' \

@@ -28,6 +28,14 @@ run '1 2 3 4 5 6 7\r\n1 2 3 4 5 6 8' $T
 expect_out '     2     3     1         4.0         5.0       6.000       7.000\n     2     3     1         4.0         5.0       6.000       8.000\n'
 expect_status 0
 
+begin "lines longer than the buffer: every value read, nothing completed from the next line"
+{ printf '1 2 3 %70000s4 5 6 7\n8 9 10 11 12 13 14\n' ''; printf '%200000s1 2 3 4 5 6 7\n' ''
+  printf '1 2 3 0.%0100000d5 %0100000d 6 7\n' 0 9; } >long
+STDIN_FILE=long run - $T
+expect_out '     2     3     1         4.0         5.0       6.000       7.000\n     9    10     8        11.0        12.0      13.000      14.000\n     2     3     1         4.0         5.0       6.000       7.000\n     2     3     1         0.0         9.0       6.000       7.000\n'
+expect_status 0
+expect_no_err
+
 # --- normal ends
 begin "empty input"
 run '' $T

@@ -32,6 +32,7 @@ pick "the last line without line feed" 'lines.txt\n8\n' 'last\n'
 # n by free-form input: on a later line, with other separators, or unset.
 pick "n on a later line" 'lines.txt\n\n  \n 2 \n' '  lead\n'
 pick "n followed by more" 'lines.txt\n3, 9 words\n' 'trail\n'
+pick "n after a run of blanks longer than the buffer" "lines.txt\n$(printf '%70000s' '')2\n" '  lead\n'
 pick "n of 0 prints the file name" 'lines.txt\n0\n' 'lines.txt\n'
 pick "a negative n prints the file name" 'lines.txt\n-5\n' 'lines.txt\n'
 pick "n left unset by a slash counts as 0" 'lines.txt\n/\n' 'lines.txt\n'
