@@ -71,30 +71,37 @@ inline void store_right_aligned(char* dst, std::uint64_t text, int w) {
   }
 }
 
-// The texts of -999 to 999, right-aligned in a word: most indexes are
-// among them, and a table look-up costs less than making the digits.
-inline constexpr int small_integers = 999;
+// The texts of 0 to 999 and then of -0 to -999, right-aligned in a word:
+// most indexes are among them, and so are the whole parts of most values;
+// a table look-up costs less than making the digits, and the minus sign
+// comes with the text (a negative value that rounds to zero keeps it).
+inline constexpr int small_integers = 1000;
 inline constexpr auto small_integer_texts = [] {
-  std::array<std::uint64_t, 2 * small_integers + 1> texts{};
-  for (int v = -small_integers; v <= small_integers; ++v) {
+  std::array<std::uint64_t, 2 * small_integers> texts{};
+  for (int k = 0; k < 2 * small_integers; ++k) {
     std::uint64_t text = blank_bytes;
-    int n = v < 0 ? -v : v;
+    int n = k % small_integers;
     int at = 7;
     do {
       text = (text & ~(std::uint64_t(0xff) << (8 * at))) | std::uint64_t('0' + n % 10) << (8 * at);
       n /= 10;
       --at;
     } while (n > 0);
-    if (v < 0) text = (text & ~(std::uint64_t(0xff) << (8 * at))) | std::uint64_t('-') << (8 * at);
-    texts[std::size_t(v + small_integers)] = text;
+    if (k >= small_integers) text = (text & ~(std::uint64_t(0xff) << (8 * at))) | std::uint64_t('-') << (8 * at);
+    texts[std::size_t(k)] = text;
   }
   return texts;
 }();
 
+// The text of a magnitude below 1000, with a minus sign when asked for.
+inline std::uint64_t small_integer_text(std::uint32_t magnitude, bool negative) {
+  return small_integer_texts[magnitude + std::uint32_t(small_integers) * negative];
+}
+
 inline void put_integer_fixed(char* dst, std::int32_t v, int w) {
-  if (std::uint32_t(v + small_integers) <= 2 * small_integers && w >= 4 && w <= 16)
-    return store_right_aligned(dst, small_integer_texts[std::size_t(v + small_integers)], w);
   const std::uint32_t n = v < 0 ? 0u - std::uint32_t(v) : std::uint32_t(v);
+  if (n < std::uint32_t(small_integers) && w >= 4 && w <= 16)
+    return store_right_aligned(dst, small_integer_text(n, v < 0), w);
   if (n < 10000000 && w <= 16) {
     int length;
     const std::uint64_t text = integer_text(digit_bytes(n), v < 0, length);
@@ -113,32 +120,39 @@ inline constexpr auto decimal_texts = [] {
 
 inline void put_real_fixed(char* dst, float v, int w, int d) {
   static constexpr std::uint32_t powers[] = {1, 10, 100, 1000};
-  // Most values have at most three digits before the point and three
-  // after: their texts come from the tables.
-  if (d >= 1 && d <= 3 && w - d - 1 >= 4 && w - d - 1 <= 16) {
+  // Most values have at most six digits, three decimals at most: their
+  // texts come from the tables, a whole part of more than three digits in
+  // two pieces.
+  const int before_point = w - d - 1;
+  if (d >= 1 && d <= 3 && before_point >= 4 && before_point <= 16) {
     const double scaled = std::fabs(double(v)) * powers[d];
     if (scaled < 999999.0) {  // false for NaN and infinities too
       const std::uint32_t n = std::uint32_t(_mm_cvtsd_si32(_mm_set_sd(scaled)));
       const std::uint32_t whole = n / powers[d];
-      if (whole <= std::uint32_t(small_integers)) {
-        std::uint64_t text = small_integer_texts[whole + small_integers];
-        // A minus sign in the blank before the first digit.
-        const int first = __builtin_ctzll(text & 0x1010101010101010) & ~7;
-        text += (std::uint64_t(0x0d) << (first - 8)) & (0 - std::uint64_t(std::signbit(v)));
-        store_right_aligned(dst, text, w - d - 1);
-        dst[w - d - 1] = '.';
-        const std::uint32_t decimals = decimal_texts[n - whole * powers[d]] >> (8 * (3 - d));
-        std::memcpy(dst + w - d, &decimals, sizeof decimals);
+      const std::uint32_t decimals = decimal_texts[n - whole * powers[d]] >> (8 * (3 - d));
+      if (whole < std::uint32_t(small_integers) || before_point >= 7) {  // six digits and a sign
+        if (whole < std::uint32_t(small_integers)) {
+          store_right_aligned(dst, small_integer_text(whole, std::signbit(v)), before_point);
+        } else {
+          // The thousands' text three places to the left, the other three
+          // digits after it with their zeros.
+          const std::uint32_t thousands = whole / 1000;
+          store_right_aligned(dst, small_integer_text(thousands, std::signbit(v)) >> 24 |
+                                       std::uint64_t(decimal_texts[whole - 1000 * thousands]) << 40,
+                              before_point);
+        }
+        dst[before_point] = '.';
+        std::memcpy(dst + before_point + 1, &decimals, sizeof decimals);
         return;
       }
     }
   }
   // As put_real: |v| times 10^d is exact in a double for d <= 8, and is
   // rounded once to an integer, ties to even. Below 10^8 all its digits
-  // fit one word: the last d are the decimals.
+  // fit one word: the last d are the decimals, and up to seven of them
+  // leave the whole part a byte of the word at least.
   static constexpr double tens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-  const int before_point = w - d - 1;
-  if (d >= 1 && d <= 8 && before_point >= 1 && before_point <= 16) {
+  if (d >= 1 && d <= 7 && before_point >= 1 && before_point <= 16) {
     const double scaled = std::fabs(double(v)) * tens[d];
     if (scaled < 99999999.0) {  // false for NaN and infinities too
       // Rounded in the processor's rounding mode: to nearest, ties to even.
@@ -194,13 +208,24 @@ inline std::uint32_t digits_value(std::uint64_t digit_values, unsigned n) {
   return std::uint32_t(v);
 }
 
+// The same for the first n digits (n from 1 to 4) of four digit values.
+inline std::uint32_t short_digits_value(std::uint32_t digit_values, unsigned n) {
+  std::uint32_t v = digit_values << (32 - 8 * n);  // the n digits last, zeros before them
+  v = v * 10 + (v >> 8);                           // two digits in the first and the third byte
+  return (v & 0xff) * 100 + (v >> 16 & 0xff);
+}
+
 [[gnu::always_inline]] inline const char* quick_number(const char* p, std::int32_t& out) {
   const bool minus = *p == '-';
   p += minus;
   const std::uint64_t x = load_word(p) ^ zero_bytes;
   const unsigned whole = first_non_digit(non_digits(x)) >> 3;
-  if (whole == 0 || p[whole] == '.' || is_digit(p[whole])) return nullptr;
-  const std::int32_t v = std::int32_t(digits_value(x, whole));
+  // A point or a ninth digit after the digits is turned away by the
+  // caller's check of what follows the number.
+  if (whole == 0) return nullptr;
+  // Indexes have a few digits: four of them take half the work of eight.
+  const std::int32_t v = std::int32_t(whole <= 4 ? short_digits_value(std::uint32_t(x), whole)
+                                                 : digits_value(x, whole));
   out = minus ? -v : v;
   return p + whole;
 }
@@ -266,11 +291,19 @@ inline quick_line scan_line(const char* p, std::size_t buffered) {
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i lf = _mm_set1_epi8('\n');
   std::uint64_t blanks = 0, ends = 0;
-  for (int k = 0; k < 4; ++k) {
+  auto scan = [&](int k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const __m128i b = _mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab));
     blanks |= std::uint64_t(unsigned(_mm_movemask_epi8(b))) << (16 * k);
     ends |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))) << (16 * k);
+  };
+  // Most records end within 32 bytes: the second half is looked at only
+  // when they do not.
+  scan(0);
+  scan(1);
+  if ((ends & 0xffffffff) == 0) {
+    scan(2);
+    scan(3);
   }
   if (buffered < 64) ends &= (std::uint64_t(1) << buffered) - 1;  // bytes past the data are stale
   quick_line line;
