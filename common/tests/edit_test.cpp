@@ -224,3 +224,36 @@ TEST(RealIn, MidpointsBetweenFloatsRoundToEven) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FixedLayoutOut, QuickFormsAgreeWithTheEdits) {
+  // The fields of an all-I/F template take the quick forms: every width
+  // and number of decimals, values of every size and sign, against the
+  // general edits.
+  std::uint64_t state = 777;
+  auto next = [&] { return state = state * 6364136223846793005u + 1442695040888963407u; };
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint32_t bits = std::uint32_t(next() >> 32);
+    float values[3];
+    std::memcpy(&values[0], &bits, sizeof bits);
+    values[1] = float(std::int64_t(next() % 4000000) - 2000000) / 10.0f;
+    values[2] = float(std::int64_t(next() % 2000000) - 1000000) / 1000.0f;
+    const std::int32_t integer = std::int32_t(bits) >> (next() % 32);
+    for (int w = 1; w <= 16; ++w) {
+      char quick[32], general[32];
+      zeb::detail::put_integer_fixed(quick, integer, w);
+      zeb::put_integer(general, integer, w);
+      ASSERT_EQ(std::string(quick, size_t(w)), std::string(general, size_t(w))) << integer << " I" << w;
+      for (int d = 0; d < w && d <= 9; ++d)
+        for (const float v : values) {
+          zeb::detail::put_real_fixed(quick, v, w, d);
+          zeb::put_real(general, v, w, d);
+          ASSERT_EQ(std::string(quick, size_t(w)), std::string(general, size_t(w)))
+              << v << " F" << w << "." << d;
+        }
+    }
+  }
+}
+
+}  // namespace
