@@ -252,16 +252,23 @@ const char* quick_real_wide(const char* p, bool minus, float& out);
     digits = (x & before) | (y & ~before);
     end = p + 1 + count;
   }
-  if (is_digit(*end)) return quick_real_wide(p, minus, out);
-  if (count == 0) return nullptr;
+  // No digit, or a word full of them that more may follow: one test for
+  // both, as neither is common.
+  if (count - 1 >= 7) {
+    if (count == 0) return nullptr;
+    if (is_digit(*end)) return quick_real_wide(p, minus, out);
+  }
   // The mantissa (below 2^27) times the double nearest 10^-d lies within a
   // few units of the double's last place of the exact value; away from a
   // midpoint between two floats both round to the same float. Near one,
   // the exact conversion decides.
   const double scaled = double(digits_value(digits, count)) * tenths[count - whole];
+  // Up to seven digits the mantissa is below 2^24: over a power of ten up
+  // to 10^8 it is then never a midpoint, nor nearer to one than the
+  // product's error, which only eight digits need to be checked for.
   std::uint64_t bits;
   std::memcpy(&bits, &scaled, sizeof bits);
-  if ((bits & 0x1fffffff) - (0x10000000 - 8) <= 16) return quick_real_wide(p, minus, out);
+  if (count == 8 && (bits & 0x1fffffff) - (0x10000000 - 8) <= 16) return quick_real_wide(p, minus, out);
   const float v = float(scaled);
   out = minus ? -v : v;
   return end;
