@@ -35,10 +35,20 @@ inline void store_word(char* dst, std::uint64_t word) { std::memcpy(dst, &word, 
 inline constexpr std::uint64_t blank_bytes = 0x2020202020202020;
 inline constexpr std::uint64_t zero_bytes = 0x3030303030303030;
 
+// n / 10^d (d from 0 to 4) by a multiplication, exact for every n. The
+// compiler can leave a division where the divisor is a constant it learns
+// late, or where it thinks the code is cold, as in a tool's main.
+inline std::uint32_t over_power_of_ten(std::uint32_t n, int d) {
+  static constexpr std::uint64_t factors[] = {1, 0xcccccccd, 0x51eb851f, 0x10624dd3, 0xd1b71759};
+  static constexpr int shifts[] = {0, 35, 37, 38, 45};
+  return std::uint32_t((n * factors[d]) >> shifts[d]);
+}
+
 // The eight decimal digits of n < 10^8, one digit value (0 to 9) per byte,
 // the first digit in the lowest byte (which is the first in memory).
 inline std::uint64_t digit_bytes(std::uint32_t n) {
-  const std::uint64_t x = (n / 10000) | std::uint64_t(n % 10000) << 32;          // 4 + 4 digits
+  const std::uint32_t high = over_power_of_ten(n, 4);
+  const std::uint64_t x = high | std::uint64_t(n - 10000 * high) << 32;           // 4 + 4 digits
   const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007f0000007f;        // x / 100 per half
   const std::uint64_t pairs = hundreds | (x - 100 * hundreds) << 16;              // 2 digits per 16 bits
   const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000f000f000f000f;          // pairs / 10
@@ -128,7 +138,7 @@ inline void put_real_fixed(char* dst, float v, int w, int d) {
     const double scaled = std::fabs(double(v)) * powers[d];
     if (scaled < 999999.0) {  // false for NaN and infinities too
       const std::uint32_t n = std::uint32_t(_mm_cvtsd_si32(_mm_set_sd(scaled)));
-      const std::uint32_t whole = n / powers[d];
+      const std::uint32_t whole = over_power_of_ten(n, d);
       const std::uint32_t decimals = decimal_texts[n - whole * powers[d]] >> (8 * (3 - d));
       if (whole < std::uint32_t(small_integers) || before_point >= 7) {  // six digits and a sign
         if (whole < std::uint32_t(small_integers)) {
@@ -136,7 +146,7 @@ inline void put_real_fixed(char* dst, float v, int w, int d) {
         } else {
           // The thousands' text three places to the left, the other three
           // digits after it with their zeros.
-          const std::uint32_t thousands = whole / 1000;
+          const std::uint32_t thousands = over_power_of_ten(whole, 3);
           store_right_aligned(dst, small_integer_text(thousands, std::signbit(v)) >> 24 |
                                        std::uint64_t(decimal_texts[whole - 1000 * thousands]) << 40,
                               before_point);
