@@ -243,8 +243,25 @@ inline std::uint32_t short_digits_value(std::uint32_t digit_values, unsigned n) 
 // A plain number with more digits than a word holds.
 const char* quick_real_wide(const char* p, bool minus, float& out);
 
-[[gnu::always_inline]] inline const char* quick_number(const char* p, float& out) {
+// The real of a mantissa of up to eight digits over 10^decimals (up to 8);
+// false when the exact conversion must decide.
+[[gnu::always_inline]] inline bool real_of(std::uint32_t mantissa, unsigned decimals, bool minus, float& out) {
   static constexpr double tenths[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8};
+  // The mantissa times the double nearest 10^-d lies within a few units of
+  // the double's last place of the exact value; away from a midpoint
+  // between two floats both round to the same float. Below 2^24 (seven
+  // digits and some of eight) the mantissa over a power of ten up to 10^8
+  // is never a midpoint, nor nearer to one than the product's error.
+  const double scaled = double(mantissa) * tenths[decimals];
+  std::uint64_t bits;
+  std::memcpy(&bits, &scaled, sizeof bits);
+  if (mantissa >= 1u << 24 && (bits & 0x1fffffff) - (0x10000000 - 8) <= 16) return false;
+  const float v = float(scaled);
+  out = minus ? -v : v;
+  return true;
+}
+
+[[gnu::always_inline]] inline const char* quick_number(const char* p, float& out) {
   const bool minus = *p == '-';
   p += minus;
   const std::uint64_t x = load_word(p) ^ zero_bytes;
@@ -268,19 +285,7 @@ const char* quick_real_wide(const char* p, bool minus, float& out);
     if (count == 0) return nullptr;
     if (is_digit(*end)) return quick_real_wide(p, minus, out);
   }
-  // The mantissa (below 2^27) times the double nearest 10^-d lies within a
-  // few units of the double's last place of the exact value; away from a
-  // midpoint between two floats both round to the same float. Near one,
-  // the exact conversion decides.
-  const double scaled = double(digits_value(digits, count)) * tenths[count - whole];
-  // Up to seven digits the mantissa is below 2^24: over a power of ten up
-  // to 10^8 it is then never a midpoint, nor nearer to one than the
-  // product's error, which only eight digits need to be checked for.
-  std::uint64_t bits;
-  std::memcpy(&bits, &scaled, sizeof bits);
-  if (count == 8 && (bits & 0x1fffffff) - (0x10000000 - 8) <= 16) return quick_real_wide(p, minus, out);
-  const float v = float(scaled);
-  out = minus ? -v : v;
+  if (!real_of(digits_value(digits, count), count - whole, minus, out)) return quick_real_wide(p, minus, out);
   return end;
 }
 
@@ -345,6 +350,33 @@ template <typename T>
   out = v;
   return true;
 }
+
+// --- input on processors with 64-byte byte permutation ----------------------
+//
+// The numbers of a line read all at once: for each of its first tokens,
+// the digits without point and sign as a mantissa, the number of decimals
+// and the sign. Only tokens the quick path takes are read so; a line with
+// any other is turned away whole.
+
+struct line_numbers {
+  std::uint32_t mantissa[8];
+  std::uint8_t decimals[8];
+  std::uint32_t minus;  // bit k: token k begins with a minus sign
+  unsigned length;      // bytes before the line feed
+};
+
+// Whether the processor has what vector_numbers needs: -1 until asked.
+// Tests set it to 0 to reach the word-by-word path.
+inline int vector_numbers_state = -1;
+bool find_vector_numbers();
+inline bool vector_numbers_usable() {
+  return vector_numbers_state < 0 ? find_vector_numbers() : vector_numbers_state != 0;
+}
+
+// The first `count` (1 to 8) tokens of the line at p; bit k of `integers`
+// tells that token k must have no point. False when the line feed is not
+// among the first 64 buffered bytes, or the line is not of such tokens.
+bool vector_numbers(const char* p, std::size_t buffered, int count, std::uint32_t integers, line_numbers& out);
 
 // The same one item after another, for a line whose end is further off:
 // blanks or tabs, the number and what may follow it. Gives where the

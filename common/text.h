@@ -222,6 +222,11 @@ outcome read_record(std::span<const char> record, const record_program& p, item*
 outcome read_free(channel& ch, item* items, int count);
 // The general engine alone: the tests hold the quick path against it.
 outcome read_free_general(channel& ch, item* items, int count);
+// The quick path on processors with 64-byte byte permutation, for up to 8
+// numbers read from the record that starts at buf[begin]: false, with
+// nothing read, unless its line is plain numbers that give the items the
+// values the general engine would. The record is then passed over.
+bool read_vector_numbers(channel& ch, item* items, int count);
 
 // --- the statements ---------------------------------------------------------
 
@@ -288,11 +293,22 @@ namespace detail {
 
 // The end of a statement that the quick path read whole: the rest of its
 // line is passed over.
-inline outcome quick_end(channel& ch, const detail::quick_line& line, int count) {
+inline outcome quick_end(channel& ch, unsigned length, int count) {
   ch.items_read = count;
   ch.bad_kind = nullptr;
-  ch.begin += line.length + 1;
+  ch.begin += length + 1;
   return outcome::done;
+}
+
+// The vector quick path of a statement. Out of line: inlined into a
+// tool's record loop, it leaves the loop too large for the compiler to
+// keep the output layout's widths as constants.
+template <typename... T>
+[[gnu::noinline]] bool vector_statement(channel& ch, T&... items) {
+  item it[] = {to_item(items)...};
+  if (!read_vector_numbers(ch, it, int(sizeof...(T)))) return false;
+  ++ch.line;
+  return true;
 }
 
 }  // namespace detail
@@ -311,12 +327,14 @@ outcome read_free_form(channel& ch, T&&... items) {
                 "a text field of free-form input holds at most long_token_head characters");
   if constexpr (sizeof...(T) > 0 && ((detail::kind_of<T>() != 'A') && ...)) {
     if (!ch.dropping && ch.begin < ch.end) {
+      if (sizeof...(T) <= 8 && detail::vector_numbers_usable() && detail::vector_statement(ch, items...))
+        return outcome::done;
       const char* const p = ch.buf + ch.begin;
       detail::quick_line line = detail::scan_line(p, ch.end - ch.begin);
       int k = 0;
       if (line.length < 64 && (detail::quick_item(p, line, items, ++k == int(sizeof...(T))) && ...)) {
         ++ch.line;
-        return detail::quick_end(ch, line, int(sizeof...(T)));
+        return detail::quick_end(ch, line.length, int(sizeof...(T)));
       }
     }
   }

@@ -60,6 +60,12 @@ struct exact_copy {
   std::string_view view() const { return std::string_view(p, n); }
 };
 
+// Which quick path free-form input takes: inputs of odd size the
+// word-by-word one, the others the vector one where the processor has it.
+inline void pick_quick_path(std::size_t size) {
+  zeb::detail::vector_numbers_state = size % 2 ? 0 : -1;
+}
+
 // Input channels (two per process, chosen by `which`), each over an
 // in-memory file that holds `text`.
 inline zeb::channel& input_channel(std::string_view text, int which = 0) {

@@ -154,6 +154,50 @@ TEST(FreeForm, CarriageReturnBeforeLineFeedIsDropped) {
 // Lines longer than the buffer read as they would short: values after a
 // long run of blanks, tokens that straddle a refill (at every offset
 // around the buffer's end), numbers and texts longer than the buffer.
+// Each quick path (line at once where the processor has it, token by token)
+// against the general engine, on lines at the edge of what they take.
+TEST(FreeForm, QuickPathsAgreeWithTheGeneralEngine) {
+  using namespace std::string_literals;
+  const std::string lines[] = {
+      "1 -2 3 4.5 -0.0 5.\n", "007 -0 00000001 0.30000001 16777217 99999999\n", "1\t2  3 4 5 6 7 x\n",
+      "1 2 3 4 5 6\r\n", "1 2 3 4 5 6 \r\n", "1 2 3 4 5\n6\n", "-1 -2 -3 -16777.219 8388608.5 0.16777219\n",
+      "1 2 3.0 4 5 6\n", "1 2 3 4.5.6 5 6\n", "1 2 3 4-5 5 6\n", "1 2 3 - 5 6\n", "1 2 3 .5 . 6\n",
+      "1 2 3 1.234567891 5 6\n", "123456789 2 3 4 5 6\n", "1 2 3 4 5 6e1\n", "1 2 3 4 5 6,\n",
+      "1 2 3 4 5 6\r7\n", "1 2 3 4 5 6\0\n"s, "  1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17\n",
+      "1 2 3 4 5 66666666666666666666666666666666666666666666666666666666666\n"};
+  for (const std::string& line : lines) {
+    for (int vector = 0; vector < 2; ++vector) {
+      zeb::detail::vector_numbers_state = vector ? -1 : 0;
+      auto quick = input_channel(line + "7 8 9 1 2 3\n");
+      auto general = input_channel(line + "7 8 9 1 2 3\n");
+      std::int32_t qi[3] = {}, gi[3] = {};
+      float qf[3] = {}, gf[3] = {};
+      zeb::item items[6], general_items[6];
+      for (int k = 0; k < 3; ++k) {
+        items[k].kind = general_items[k].kind = 'I';
+        items[k].i = &qi[k];
+        general_items[k].i = &gi[k];
+        items[k + 3].kind = general_items[k + 3].kind = 'F';
+        items[k + 3].f = &qf[k];
+        general_items[k + 3].f = &gf[k];
+      }
+      for (int statement = 0; statement < 2; ++statement) {
+        const outcome o = statement ? zeb::read_free(*quick, items, 6)
+                                    : zeb::read_free_form(*quick, qi[0], qi[1], qi[2], qf[0], qf[1], qf[2]);
+        ASSERT_EQ(o, zeb::read_free_general(*general, general_items, 6)) << line << vector;
+        EXPECT_EQ(quick->line, general->line) << line;
+        for (int k = 0; k < 3; ++k) {
+          EXPECT_EQ(qi[k], gi[k]) << line << vector << k;
+          EXPECT_EQ(std::signbit(qf[k]), std::signbit(gf[k])) << line << vector << k;
+          EXPECT_TRUE(qf[k] == gf[k] || (std::isnan(qf[k]) && std::isnan(gf[k]))) << line << vector << k;
+        }
+        if (o != outcome::done) break;
+      }
+    }
+  }
+  zeb::detail::vector_numbers_state = -1;
+}
+
 TEST(FreeForm, LinesOfAnyLength) {
   const std::string wide(3 * zeb::buffer_size, ' ');
   for (int shift = -9; shift <= 9; ++shift) {
