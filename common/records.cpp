@@ -469,7 +469,7 @@ namespace {
 // statements of the tools have theirs made when they are compiled).
 bool plain_numbers(channel& ch, item* items, int count) {
   const char* const start = ch.buf + ch.begin;
-  if (count <= 8 && detail::vector_numbers_usable() && read_vector_numbers(ch, items, count)) {
+  if (count <= 8 && detail::vector_numbers_usable(ch.line) && read_vector_numbers(ch, items, count)) {
     ch.dropping = false;
     return true;
   }

@@ -327,7 +327,8 @@ outcome read_free_form(channel& ch, T&&... items) {
                 "a text field of free-form input holds at most long_token_head characters");
   if constexpr (sizeof...(T) > 0 && ((detail::kind_of<T>() != 'A') && ...)) {
     if (!ch.dropping && ch.begin < ch.end) {
-      if (sizeof...(T) <= 8 && detail::vector_numbers_usable() && detail::vector_statement(ch, items...))
+      if (sizeof...(T) <= 8 && detail::vector_numbers_usable(ch.line) &&
+          detail::vector_statement(ch, items...))
         return outcome::done;
       const char* const p = ch.buf + ch.begin;
       detail::quick_line line = detail::scan_line(p, ch.end - ch.begin);

@@ -64,6 +64,7 @@ struct exact_copy {
 // word-by-word one, the others the vector one where the processor has it.
 inline void pick_quick_path(std::size_t size) {
   zeb::detail::vector_numbers_state = size % 2 ? 0 : -1;
+  zeb::detail::vector_numbers_from = 0;
 }
 
 // Input channels (two per process, chosen by `which`), each over an

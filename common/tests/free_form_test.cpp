@@ -168,6 +168,7 @@ TEST(FreeForm, QuickPathsAgreeWithTheGeneralEngine) {
   for (const std::string& line : lines) {
     for (int vector = 0; vector < 2; ++vector) {
       zeb::detail::vector_numbers_state = vector ? -1 : 0;
+      zeb::detail::vector_numbers_from = 0;
       auto quick = input_channel(line + "7 8 9 1 2 3\n");
       auto general = input_channel(line + "7 8 9 1 2 3\n");
       std::int32_t qi[3] = {}, gi[3] = {};
@@ -196,6 +197,7 @@ TEST(FreeForm, QuickPathsAgreeWithTheGeneralEngine) {
     }
   }
   zeb::detail::vector_numbers_state = -1;
+  zeb::detail::vector_numbers_from = 64;
 }
 
 TEST(FreeForm, LinesOfAnyLength) {
