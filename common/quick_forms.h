@@ -351,25 +351,12 @@ template <typename T>
   return true;
 }
 
-// --- input on processors with 64-byte byte permutation ----------------------
-//
-// The numbers of a line read all at once: for each of its first tokens,
-// the digits without point and sign as a mantissa, the number of decimals
-// and the sign. Only tokens the quick path takes are read so; a line with
-// any other is turned away whole.
-
-struct line_numbers {
-  std::uint32_t mantissa[8];
-  std::uint8_t decimals[8];
-  std::uint32_t minus;  // bit k: token k begins with a minus sign
-  unsigned length;      // bytes before the line feed
-};
-
-// Whether the processor has what vector_numbers needs: -1 until asked.
-// Asking costs microseconds where the processor is virtual, so it is only
-// asked from a channel's vector_numbers_from-th record on: a tool that
-// reads a few answers never asks. Tests set the state to 0 to reach the
-// word-by-word path, and the record to 0 to reach the vector one at once.
+// Whether the processor has what the vector path of free-form input
+// (read_vector_numbers) needs: -1 until asked. Asking costs microseconds
+// where the processor is virtual, so it is only asked from a channel's
+// vector_numbers_from-th record on: a tool that reads a few answers never
+// asks. Tests set the state to 0 to reach the word-by-word path, and the
+// record to 0 to reach the vector one at once.
 inline int vector_numbers_state = -1;
 inline std::int64_t vector_numbers_from = 64;
 bool find_vector_numbers();
@@ -377,11 +364,6 @@ inline bool vector_numbers_usable(std::int64_t records_read) {
   if (records_read < vector_numbers_from) return false;
   return vector_numbers_state < 0 ? find_vector_numbers() : vector_numbers_state != 0;
 }
-
-// The first `count` (1 to 8) tokens of the line at p; bit k of `integers`
-// tells that token k must have no point. False when the line feed is not
-// among the first 64 buffered bytes, or the line is not of such tokens.
-bool vector_numbers(const char* p, std::size_t buffered, int count, std::uint32_t integers, line_numbers& out);
 
 // The same one item after another, for a line whose end is further off:
 // blanks or tabs, the number and what may follow it. Gives where the

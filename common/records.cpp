@@ -443,26 +443,6 @@ outcome read_record(std::span<const char> record, const record_program& p, item*
   return read_fields(s, p, items, count);
 }
 
-bool read_vector_numbers(channel& ch, item* items, int count) {
-  std::uint32_t integers = 0;
-  for (int k = 0; k < count; ++k) integers |= std::uint32_t(items[k].kind == 'I') << k;
-  detail::line_numbers n;
-  if (!detail::vector_numbers(ch.buf + ch.begin, ch.end - ch.begin, count, integers, n)) return false;
-  // Every value first: the items take them only when all are exact.
-  value v[8];
-  for (int k = 0; k < count; ++k) {
-    const bool minus = n.minus >> k & 1;
-    if (items[k].kind == 'I') v[k].i = minus ? -std::int32_t(n.mantissa[k]) : std::int32_t(n.mantissa[k]);
-    else if (!detail::real_of(n.mantissa[k], n.decimals[k], minus, v[k].f)) return false;
-  }
-  for (int k = 0; k < count; ++k) {
-    if (items[k].kind == 'I') *items[k].i = v[k].i;
-    else *items[k].f = v[k].f;
-  }
-  detail::quick_end(ch, n.length, count);
-  return true;
-}
-
 namespace {
 
 // The quick path of free-form input for items known at run time (the

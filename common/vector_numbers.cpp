@@ -2,15 +2,17 @@
 // and permutation over 64 bytes: a line of plain numbers is read with no
 // loop and no branch per token. The line's bytes are classed in one step,
 // the rules of a plain number are checked on bit masks for every token at
-// once, and then each token's digits, point and sign taken out, are moved
+// once, and each token's digits, point and sign taken out, are moved
 // right-aligned into a lane of eight bytes of their own and converted
-// eight tokens at a time.
+// eight tokens at a time. Each value is then made as the word-by-word
+// path makes it.
 #include <cpuid.h>
 #include <immintrin.h>
 
-#include "quick_forms.h"
+#include "text.h"
 
-namespace zeb::detail {
+namespace zeb {
+namespace detail {
 
 // Asked of the processor on the first read that could use it, not at
 // start-up: a tool that reads no numbers never pays for the question.
@@ -23,14 +25,20 @@ bool find_vector_numbers() {
     __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
     usable = (low & 0xe6) == 0xe6;
   }
-  usable = usable && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512BW) && (b & bit_BMI) &&
-           (b & bit_BMI2) && (c & bit_AVX512VBMI) && (c & bit_AVX512VBMI2);
+  usable = usable && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512F) && (b & bit_AVX512BW) &&
+           (b & bit_BMI) && (b & bit_BMI2) && (c & bit_AVX512VBMI) && (c & bit_AVX512VBMI2);
   vector_numbers_state = usable;
   return usable;
 }
 
-[[gnu::target("avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")]] bool vector_numbers(
-    const char* p, std::size_t buffered, int count, std::uint32_t integers, line_numbers& out) {
+}  // namespace detail
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")]] bool
+read_vector_numbers(channel& ch, item* items, int count) {
+  const char* const p = ch.buf + ch.begin;
+  const std::size_t buffered = ch.end - ch.begin;
+  std::uint32_t integers = 0;
+  for (int k = 0; k < count; ++k) integers |= std::uint32_t(items[k].kind == 'I') << k;
   const __m512i bytes = _mm512_loadu_si512(p);
   std::uint64_t line_feeds = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('\n'));
   if (buffered < 64) line_feeds = _bzhi_u64(line_feeds, unsigned(buffered));  // bytes past the data are stale
@@ -98,17 +106,31 @@ bool find_vector_numbers() {
   const __m512i pairs = _mm512_maddubs_epi16(values, _mm512_set1_epi16(0x010a));
   const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
   const __m512i eights = _mm512_madd_epi16(_mm512_packus_epi32(fours, fours), _mm512_set1_epi32(0x00012710));
-  const __m512i mantissas = _mm512_permutexvar_epi32(
-      _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 13, 12, 9, 8, 5, 4, 1, 0), eights);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mantissa), _mm512_castsi512_si256(mantissas));
+  const __m256i mantissas = _mm512_castsi512_si256(_mm512_permutexvar_epi32(
+      _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 13, 12, 9, 8, 5, 4, 1, 0), eights));
+  alignas(32) std::uint32_t mantissa[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(mantissa), mantissas);
 
   // The digits after the point, counted lane by lane.
   const __m512i marks = _mm512_maskz_permutexvar_epi8(taken, from, _mm512_maskz_set1_epi8(decimals, 1));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out.decimals),
+  alignas(8) std::uint8_t decimal_count[8];
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(decimal_count),
                    _mm512_cvtepi64_epi8(_mm512_sad_epu8(marks, _mm512_setzero_si512())));
-  out.minus = std::uint32_t(_pext_u64(minus, starts));
-  out.length = length;
+
+  // Every value first: the items take them only when all are exact.
+  const std::uint64_t negative = _pext_u64(minus, starts);
+  value v[8];
+  for (int k = 0; k < count; ++k) {
+    const bool minus_sign = negative >> k & 1;
+    if (items[k].kind == 'I') v[k].i = minus_sign ? -std::int32_t(mantissa[k]) : std::int32_t(mantissa[k]);
+    else if (!detail::real_of(mantissa[k], decimal_count[k], minus_sign, v[k].f)) return false;
+  }
+  for (int k = 0; k < count; ++k) {
+    if (items[k].kind == 'I') *items[k].i = v[k].i;
+    else *items[k].f = v[k].f;
+  }
+  detail::quick_end(ch, length, count);
   return true;
 }
 
-}  // namespace zeb::detail
+}  // namespace zeb
