@@ -59,3 +59,15 @@ release_tools() {
   cmake --build "$build" -j2 >/dev/null
   printf -v "$1" '%s' "$build/bin"
 }
+
+# input_path: which path free-form input takes on this processor, as the
+# tools choose it (the figures of the two differ).
+input_path() {
+  local flags
+  flags=$(grep -m1 '^flags' /proc/cpuinfo)
+  local f
+  for f in avx512bw avx512vbmi avx512_vbmi2 bmi2 popcnt; do
+    [[ " $flags " == *" $f "* ]] || { echo "input path: token by token (no $f)"; return; }
+  done
+  echo "input path: a line at once (AVX-512 VBMI2)"
+}

@@ -17,6 +17,7 @@ release_tools RELEASE_BIN "${3:-}"
 "$HERE/make_reflections.sh" 5000000 4 >"$WORK/5m.hkl"
 head -n 1000000 "$WORK/5m.hkl" >"$WORK/1m.hkl"
 bytes=$(stat -c %s "$WORK/5m.hkl")
+input_path
 
 # seconds COMMAND...: wall time of one run on the 5M records.
 seconds() { command_seconds "$@" <"$WORK/5m.hkl"; }

@@ -26,6 +26,7 @@ awk 'BEGIN {
 }'
 head -n 1000000 in3 >in3_1m
 ls -l in3 in4
+input_path
 
 # The same engine on the same records: the three-value output is the
 # four-value output without its last column; and the release's output.
