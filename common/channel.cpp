@@ -38,26 +38,14 @@ void forget(channel& ch) {
     if (slot == &ch) slot = nullptr;
 }
 
-bool write_all(int fd, const char* p, std::size_t n, int& error) {
-  while (n > 0) {
-    const ssize_t done = ::write(fd, p, n);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      return false;
-    }
-    p += done;
-    n -= std::size_t(done);
-  }
-  return true;
-}
-
 // Writes out pending output; false (with sys_error set) when it fails.
 bool drain(channel& ch) {
   if (!ch.writing || ch.fd < 0 || ch.end == 0) return true;
   const std::uint32_t n = ch.end;
   ch.end = 0;  // a failure is reported once, never retried
-  return write_all(ch.fd, ch.buf, n, ch.sys_error);
+  if (write_all(ch.fd, {ch.buf, n})) return true;
+  ch.sys_error = errno;
+  return false;
 }
 
 // The name of a field without its trailing blanks, as a C string.
@@ -79,17 +67,6 @@ bool file_name(channel& ch, std::span<const char> field, char (&path)[4096]) {
   std::memcpy(path, field.data(), n);
   path[n] = 0;
   return true;
-}
-
-// A file must never take the place of standard input, output or error
-// that the caller left closed: its records would go where they do not belong.
-int above_standard_streams(int fd) {
-  if (fd < 0 || fd > 2) return fd;
-  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  const int error = errno;
-  ::close(fd);
-  errno = error;
-  return moved;
 }
 
 void reset(channel& ch, int fd, bool writing) {
@@ -172,25 +149,13 @@ void fail(std::string_view subject, std::string_view reason) {
   if (!failing) {
     failing = true;
     // What was written before the failure stays written.
-    int ignored;
     for (channel* ch : open_files)
       if (ch) drain(*ch);
-    if (std_out.end) write_all(1, std_out.buf, std_out.end, ignored);
+    if (std_out.end) (void)write_all(1, {std_out.buf, std_out.end});
     std_out.end = 0;
   }
-  // A name or a token from the input may hold any byte: escaped, so that
-  // it cannot drive the terminal the diagnostic lands on.
-  char line[2048];
-  std::size_t n = 0;
-  auto put = [&](std::string_view s) { n += escape_control_bytes(s, line + n, sizeof line - 1 - n); };
-  put(tool_name);
-  put(": ");
-  put(subject);
-  put(": ");
-  put(reason);
-  line[n++] = '\n';
-  int ignored;
-  write_all(2, line, n, ignored);
+  // A name or a token from the input may hold any byte: the line is escaped.
+  diagnose(tool_name, subject, reason);
   ::_exit(failure_status);
 }
 

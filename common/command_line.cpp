@@ -2,36 +2,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace zeb {
 
 namespace {
 
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t done = ::write(fd, text.data(), text.size());
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    text.remove_prefix(std::size_t(done));
-  }
-  return true;
-}
-
 [[noreturn]] void answer(const char* tool, std::string_view text, std::string_view more = {}) {
   // A full disk or a lost connection can show only at the close.
   if (write_all(1, text) && write_all(1, more) && ::close(1) == 0) ::_exit(0);
-  const std::string_view reason = std::strerror(errno ? errno : EIO);
-  char line[256];
-  std::size_t n = 0;
-  for (std::string_view part : {std::string_view(tool), std::string_view(": standard output: "), reason}) {
-    const std::size_t k = part.size() < sizeof line - 1 - n ? part.size() : sizeof line - 1 - n;
-    std::memcpy(line + n, part.data(), k);
-    n += k;
-  }
-  line[n++] = '\n';
-  (void)write_all(2, std::string_view(line, n));
-  ::_exit(2);
+  diagnose(tool, "standard output", std::strerror(errno ? errno : EIO));
+  ::_exit(failure_status);
 }
 
 }  // namespace
@@ -60,6 +42,39 @@ std::size_t escape_control_bytes(std::string_view text, char* out, std::size_t r
     out[n++] = hex[c & 15];
   }
   return n;
+}
+
+void diagnose(std::string_view tool, std::string_view subject, std::string_view reason) {
+  char line[2048];
+  std::size_t n = 0;
+  for (std::string_view part : {tool, std::string_view(": "), subject, std::string_view(": "), reason})
+    n += escape_control_bytes(part, line + n, sizeof line - 1 - n);
+  line[n++] = '\n';
+  const int saved = errno;
+  (void)write_all(2, std::string_view(line, n));
+  errno = saved;
+}
+
+bool write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t done = ::write(fd, text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      if (done == 0) errno = EIO;
+      return false;
+    }
+    text.remove_prefix(std::size_t(done));
+  }
+  return true;
+}
+
+int above_standard_streams(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
 }
 
 }  // namespace zeb

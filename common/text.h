@@ -15,6 +15,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "command_line.h"
 #include "quick_forms.h"
 #include "record_template.h"
 
@@ -22,9 +23,6 @@ namespace zeb {
 
 // The name every diagnostic begins with; each tool defines it.
 extern const char tool_name[];
-
-// Every unguarded failure of every tool ends with this status.
-inline constexpr int failure_status = 2;
 
 enum class outcome : std::uint8_t { done, end_of_file, error };
 

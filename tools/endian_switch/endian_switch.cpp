@@ -75,11 +75,7 @@ void say(const char* text, std::size_t length) {
 void say(const char* text) { say(text, std::strlen(text)); }
 
 // One line on standard error, for what is not the tool's own dialogue.
-void complain(const char* what, const char* reason) {
-  char line[200];
-  int length = std::snprintf(line, sizeof line, "endian_switch: %s: %s\n", what, reason);
-  [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, line, static_cast<std::size_t>(length));
-}
+void complain(const char* what, const char* reason) { zeb::diagnose("endian_switch", what, reason); }
 
 // Standard output is written without a buffer, so nothing is pending here.
 // A run whose messages could not be delivered must not look like a success

@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "command_line.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -128,13 +130,6 @@ transfer read_at(int fd, void* buffer, std::size_t bytes, off_t offset) {
 
 transfer write_at(int fd, const void* buffer, std::size_t bytes, off_t offset) {
   return move_at(fd, static_cast<unsigned char*>(const_cast<void*>(buffer)), bytes, offset, true);
-}
-
-int above_standard_streams(int fd) {
-  if (fd < 0 || fd > STDERR_FILENO) return fd;
-  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  close(fd);
-  return moved;
 }
 
 bool find_journal_place(const char* map_name, journal_place& place) {

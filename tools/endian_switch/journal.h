@@ -56,11 +56,6 @@ enum class transfer { done, not_seekable, failed };
 transfer read_at(int fd, void* buffer, std::size_t bytes, off_t offset);
 transfer write_at(int fd, const void* buffer, std::size_t bytes, off_t offset);
 
-// The map must never take the place of a standard stream the caller left
-// closed (a diagnostic meant for standard error would land in it); nor
-// must the journal or the folder.
-int above_standard_streams(int fd);
-
 // --- the journal --------------------------------------------------------
 
 // Where the journal of a map lives: NAME.endian_switch-journal in the

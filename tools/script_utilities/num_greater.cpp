@@ -5,6 +5,7 @@
 // no text layer, one write(2). The start-up floating-point mode (values
 // below 2^-126 count as zero) comes from the object every tool links.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <unistd.h>
@@ -13,8 +14,6 @@
 #include "number_argument.h"
 
 namespace {
-
-constexpr int failure_status = 2;
 
 // What --help prints.
 constexpr std::string_view usage =
@@ -32,32 +31,20 @@ constexpr std::string_view usage =
 
 
 // One line "num_greater: subject: reason" on standard error, status 2.
-// An argument is shown cut short and with control bytes escaped, so that
-// the diagnostic stays one line that cannot drive the terminal.
+// An argument is shown cut short and quoted, so that the diagnostic stays
+// one line; the line is escaped, so that it cannot drive the terminal.
 [[noreturn]] void fail(const char* subject, const char* argument, const char* reason) {
-  char line[512];
-  std::size_t n = 0;
-  auto put = [&](const char* s, std::size_t k) {
-    if (k > sizeof line - 1 - n) k = sizeof line - 1 - n;
-    std::memcpy(line + n, s, k);
-    n += k;
-  };
-  put("num_greater: ", 13);
-  put(subject, std::strlen(subject));
+  char shown[128];
+  std::string_view what = subject;
   if (argument) {
-    constexpr std::size_t shown = 64;
+    constexpr std::size_t most = 64;
     const std::size_t length = std::strlen(argument);
-    put(" '", 2);
-    n += zeb::escape_control_bytes({argument, length < shown ? length : shown}, line + n,
-                                   sizeof line - 1 - n);
-    if (length > shown) put("...", 3);
-    put("'", 1);
+    const int n = std::snprintf(shown, sizeof shown, "%s '%.*s%s'", subject, int(length < most ? length : most),
+                                argument, length > most ? "..." : "");
+    what = std::string_view(shown, std::size_t(n));
   }
-  put(": ", 2);
-  put(reason, std::strlen(reason));
-  line[n++] = '\n';
-  (void)!::write(2, line, n);
-  ::_exit(failure_status);
+  zeb::diagnose("num_greater", what, reason);
+  ::_exit(zeb::failure_status);
 }
 
 // An argument that gives no number must not be compared: an undefined
@@ -77,12 +64,7 @@ int main(int argc, char** argv) {
   const float b = number(argc, argv, 2, "second argument");
 
   const char answer = zeb::greater_answer(a, b);
-  for (;;) {
-    const ssize_t done = ::write(1, &answer, 1);
-    if (done == 1) break;
-    if (done < 0 && errno == EINTR) continue;
-    fail("standard output", nullptr, done < 0 ? std::strerror(errno) : "nothing written");
-  }
+  if (!zeb::write_all(1, {&answer, 1})) fail("standard output", nullptr, std::strerror(errno));
   // A full disk or a lost connection can show only at the close.
   if (::close(1) != 0 && errno != EINTR) fail("standard output", nullptr, std::strerror(errno));
   return 0;
