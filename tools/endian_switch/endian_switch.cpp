@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -25,15 +24,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "block_io.h"
 #include "command_line.h"
 #include "journal.h"
 #include "map_header.h"
 
 namespace {
 
-using zeb::block_bytes;
 using zeb::header_bytes;
-using zeb::row_limit;
 using zeb::transfer;
 
 // What --help prints.
@@ -46,36 +44,29 @@ constexpr std::string_view usage =
     "input as the name (it ends at a blank, a tab or a line end).\n"
     "\n"
     "Everything it says goes to standard output. Exit status: 0 after\n"
-    "\"Normal termination ...\"; 1 after any one-line failure message, the map\n"
-    "then unchanged; 2, with one line on standard error, when standard output\n"
-    "cannot be written, the map unchanged as well. A signal (Ctrl-C) puts the\n"
-    "map back and ends the run by that signal. After a kill or a crash, run it\n"
-    "again on the same map: MAP.endian_switch-journal, beside the map, lets\n"
-    "that run finish the conversion.\n";
+    "\"Normal termination ...\", the map converted once. 1 after a one-line\n"
+    "failure message, the map as it was, unless a second line says \"Not put\n"
+    "back ...\". 2, with one line on standard error, when standard output\n"
+    "cannot be written, the map as it was. A signal (Ctrl-C) puts the map back\n"
+    "and ends the run by that signal. After a kill or a crash, run it again on\n"
+    "the map, under any of its names: the journal beside it,\n"
+    "endian_switch-journal.INODE, lets that run finish the conversion.\n";
 
-alignas(64) unsigned char block[block_bytes];
-std::uint64_t sums[zeb::block_sectors];
+alignas(64) unsigned char block[zeb::block_bytes];
+
+// --- standard output ----------------------------------------------------
 
 // errno of the first write to standard output that failed, or 0.
 int output_error = 0;
 
 void say(const char* text, std::size_t length) {
-  while (length > 0 && output_error == 0) {
-    ssize_t written = write(STDOUT_FILENO, text, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      output_error = written < 0 ? errno : EIO;
-      return;
-    }
-    text += written;
-    length -= static_cast<std::size_t>(written);
-  }
+  if (output_error == 0 && !zeb::write_all(STDOUT_FILENO, {text, length})) output_error = errno;
 }
 
 void say(const char* text) { say(text, std::strlen(text)); }
 
 // One line on standard error, for what is not the tool's own dialogue.
-void complain(const char* what, const char* reason) { zeb::diagnose("endian_switch", what, reason); }
+void complain(std::string_view what, std::string_view reason) { zeb::diagnose("endian_switch", what, reason); }
 
 // Standard output is written without a buffer, so nothing is pending here.
 // A run whose messages could not be delivered must not look like a success
@@ -84,15 +75,9 @@ void complain(const char* what, const char* reason) { zeb::diagnose("endian_swit
 [[noreturn]] void stop(int status) {
   if (output_error != 0) {
     complain("standard output", std::strerror(output_error));
-    _exit(2);
+    _exit(zeb::failure_status);
   }
   _exit(status);
-}
-
-[[noreturn]] void fail(const char* message) {
-  say(message);
-  say("\n");
-  stop(1);
 }
 
 // --- signals ------------------------------------------------------------
@@ -178,108 +163,340 @@ bool read_name(char (&name)[256]) {
   return usable;
 }
 
-// --- passes over the data -----------------------------------------------
+// --- the run ------------------------------------------------------------
 
-enum class pass_kind {
-  reverse,  // every value reversed: the conversion, and its undo
-  check,    // every sector found in one order or the other; nothing written
-  to_new,   // every sector brought to the new order, as the journal tells
-  to_old,   // and back to the old one
-};
-
-struct pass_end {
-  const char* failure;   // nullptr when every block was passed
-  bool stopped;          // a signal came: stopped at a block boundary
-  std::int64_t reached;  // the first byte not passed
-};
-
-// Passes the data bytes [1024, to) one block at a time, in file order.
-// A block whose write fails in a reverse pass is first written back as it
-// was read: part of it may have landed. The other passes need not: the
-// journal tells the order of every sector, whatever landed.
-pass_end pass(int mapfile, std::int64_t to, std::int32_t bytes_per_value, pass_kind kind,
-              const zeb::journal* journal, bool stoppable) {
-  pass_end end = {nullptr, false, header_bytes};
-  for (; end.reached < to; end.reached += block_bytes) {
-    if (stoppable && signalled()) {
-      end.stopped = true;
-      return end;
-    }
-    const std::int64_t bytes = std::min(block_bytes, to - end.reached);
-    const std::int32_t values = static_cast<std::int32_t>(bytes / bytes_per_value);
-    switch (zeb::read_at(mapfile, block, static_cast<std::size_t>(bytes), end.reached)) {
-      case transfer::done: break;
-      case transfer::not_seekable: end.failure = "fseek failed before data read ..."; return end;
-      case transfer::failed: end.failure = "fread failed during data read ..."; return end;
-    }
-    bool changed = true;
-    if (kind == pass_kind::reverse) {
-      zeb::swap_bytes(block, bytes_per_value, values);
-    } else {
-      changed = false;
-      if (!zeb::read_sums(*journal, end.reached, bytes, sums)) {
-        end.failure = "Cannot read journal ...";
-        return end;
-      }
-      if (!zeb::bring_sectors(block, bytes, sums, bytes_per_value, kind != pass_kind::to_old, changed)) {
-        end.failure = "Map changed since the interrupted conversion ...";
-        return end;
-      }
-    }
-    if (!changed || kind == pass_kind::check) continue;
-    const transfer written = zeb::write_at(mapfile, block, static_cast<std::size_t>(bytes), end.reached);
-    if (written != transfer::done) {
-      if (kind == pass_kind::reverse) {
-        zeb::swap_bytes(block, bytes_per_value, values);
-        zeb::write_at(mapfile, block, static_cast<std::size_t>(bytes), end.reached);
-      }
-      end.failure = written == transfer::not_seekable ? "fseek failed before data write ..."
-                                                      : "fread failed during data write ...";
-      return end;
-    }
-  }
-  return end;
-}
-
-// What a run needs in order to put the map back.
-struct conversion {
-  int mapfile;
-  std::int32_t bytes_per_value;
-  std::int64_t data_end;
-  const unsigned char* original;  // the header before the conversion
+// What the run knows of the map, of its journal and of what it has done.
+struct run {
+  char name[256];
+  int map = -1;
+  struct stat status;
   zeb::journal_place place;
   zeb::journal journal;
-  bool journaled;   // the journal exists and is durable
-  bool recovering;  // it was found: this run finishes another run's work
+  bool journaled = false;   // a durable journal of this conversion exists
+  bool recovering = false;  // it was found: this run finishes a conversion cut short
+  bool stale_journal = false;  // a finished conversion's journal is there
+  const char* no_journal = nullptr;  // why this conversion cannot be crash-safe
+  unsigned char original[header_bytes];  // the header before the conversion
+  unsigned char header[header_bytes];    // and after it
+  std::int32_t mode;
+  std::int32_t bytes_per_value;
+  std::int64_t data_end;         // the data pass covers the bytes [1024, data_end)
+  bool changed = false;          // this run has begun writing the map
+  std::size_t header_landed = 0;  // bytes of the converted header it wrote
+  std::int64_t converted_to = header_bytes;  // a plain conversion has reversed [1024, converted_to)
 };
 
-// Puts the map back in its original byte order after the data bytes
-// [1024, converted_to) and the header were converted by this run (the
-// whole map, as the journal tells, when recovering), makes that durable,
-// and removes the journal. A signal now ends the run at once: the journal
-// is then left, and the next run finishes the conversion. True when the
-// map is back as it was and nothing is left beside it.
-bool undo(conversion& c, std::int64_t converted_to) {
-  on_signals(SIG_DFL);
-  const pass_end back = c.recovering
-                            ? pass(c.mapfile, c.data_end, c.bytes_per_value, pass_kind::to_old, &c.journal, false)
-                            : pass(c.mapfile, converted_to, c.bytes_per_value, pass_kind::reverse, nullptr, false);
-  if (back.failure != nullptr || zeb::write_at(c.mapfile, c.original, header_bytes, 0) != transfer::done) return false;
-  if (!c.journaled) return true;
-  return fdatasync(c.mapfile) == 0 && zeb::remove_journal(c.place, c.journal);
+std::int32_t values_in(const run& r, std::int64_t bytes) {
+  return static_cast<std::int32_t>(bytes / r.bytes_per_value);
 }
 
-// The ends of a run that does not finish: the failure's message and status
-// 1, status 2 when standard output failed, or death by the signal.
-[[noreturn]] void give_up(conversion& c, const char* failure, std::int64_t converted_to) {
-  const bool undone = undo(c, converted_to);
-  if (!signalled()) {
-    if (failure == nullptr) stop(2);
-    fail(failure);
+const char* read_failure(transfer t) {
+  return t == transfer::not_seekable ? "fseek failed before data read ..." : "fread failed during data read ...";
+}
+
+const char* write_failure(transfer t) {
+  return t == transfer::not_seekable ? "fseek failed before data write ..." : "fread failed during data write ...";
+}
+
+// Reverses every value of one block on the file. A block whose write fails
+// is written back as it was read: part of it may have landed.
+const char* reverse_block(const run& r, std::int64_t at, std::int64_t bytes) {
+  const transfer got = zeb::read_at(r.map, block, static_cast<std::size_t>(bytes), at);
+  if (got != transfer::done) return read_failure(got);
+  zeb::swap_bytes(block, r.bytes_per_value, values_in(r, bytes));
+  const transfer written = zeb::write_nonzero_at(r.map, block, static_cast<std::size_t>(bytes), at);
+  if (written == transfer::done) return nullptr;
+  zeb::swap_bytes(block, r.bytes_per_value, values_in(r, bytes));
+  zeb::write_nonzero_at(r.map, block, static_cast<std::size_t>(bytes), at);
+  return write_failure(written);
+}
+
+// Brings every sector of one block to the new or the old order, as the
+// journal tells what each holds; with `write` false only checks that each
+// is in one order or the other. Whatever part of a write lands, the
+// journal still tells every sector's order.
+const char* bring_block(const run& r, std::int64_t at, std::int64_t bytes, bool to_new, bool write) {
+  static std::uint64_t sums[zeb::block_sectors];
+  const transfer got = zeb::read_at(r.map, block, static_cast<std::size_t>(bytes), at);
+  if (got != transfer::done) return read_failure(got);
+  if (!zeb::read_sums(r.journal, at, bytes, sums)) return "Cannot read journal ...";
+  bool changed = false;
+  if (!zeb::bring_sectors(block, bytes, sums, r.bytes_per_value, to_new, changed))
+    return "Map changed since the interrupted conversion ...";
+  if (!write || !changed) return nullptr;
+  const transfer written = zeb::write_nonzero_at(r.map, block, static_cast<std::size_t>(bytes), at);
+  return written == transfer::done ? nullptr : write_failure(written);
+}
+
+struct pass_end {
+  const char* failure;  // nullptr when every block was passed
+  bool stopped;         // a signal came: stopped at a block boundary
+};
+
+// Runs `step` over the blocks of the data bytes [1024, to), in file order.
+template <typename Step>
+pass_end over_blocks(std::int64_t to, bool stoppable, Step step) {
+  for (std::int64_t at = header_bytes; at < to; at = zeb::block_end(at, to)) {
+    if (stoppable && signalled()) return {nullptr, true};
+    if (const char* failure = step(at, zeb::block_end(at, to) - at)) return {failure, false};
   }
-  if (undone) die_of_signal("Interrupted ... file left in its original byte order");
-  if (c.journaled) die_of_signal("Interrupted ... run again to finish the conversion");
-  die_of_signal("Interrupted ... file left partly converted");
+  return {nullptr, false};
+}
+
+// Says what became of a journal whose map is now in one byte order.
+void report_journal_end(const run& r, zeb::journal_end end, bool converted) {
+  if (end == zeb::journal_end::removed) return;
+  char what[sizeof r.place.by_name + 40];
+  std::snprintf(what, sizeof what, "the journal beside the map, %s", r.journal.found_as);
+  char reason[256];
+  const char* why = std::strerror(errno);
+  switch (end) {
+    case zeb::journal_end::removed: return;
+    case zeb::journal_end::unsynced:
+      std::snprintf(reason, sizeof reason, "removed, but its folder could not be synced (%s)", why);
+      break;
+    case zeb::journal_end::marked:
+      std::snprintf(reason, sizeof reason, "cannot be removed (%s); marked finished, the next run passes it by: remove it", why);
+      break;
+    case zeb::journal_end::left:
+      std::snprintf(reason, sizeof reason, converted
+                        ? "cannot be removed (%s): remove it, or the next run takes the map as converted already"
+                        : "cannot be removed (%s): remove it", why);
+      break;
+  }
+  complain(what, reason);
+}
+
+// Puts the map back in the order it had before this conversion (the
+// conversion cut short, when recovering) and makes that durable; its
+// journal is then of no more use. A signal now ends the run at once: the
+// journal is left, and the next run finishes the conversion. True when the
+// map is in its first order again; false when it is left as the run found
+// it in the middle of a conversion, or could not be put back.
+bool put_back(run& r) {
+  on_signals(SIG_DFL);
+  if (r.changed) {
+    const pass_end back = over_blocks(r.recovering ? r.data_end : r.converted_to, false, [&](std::int64_t at, std::int64_t bytes) {
+      return r.recovering ? bring_block(r, at, bytes, false, true) : reverse_block(r, at, bytes);
+    });
+    // A crashed run may have converted the whole header; this one only
+    // what landed.
+    const std::size_t header_changed = r.recovering ? header_bytes : r.header_landed;
+    if (back.failure != nullptr || zeb::write_at(r.map, r.original, header_changed, 0) != transfer::done) return false;
+    if (fdatasync(r.map) != 0 && errno != EINVAL) return false;  // (a special file has nothing to sync)
+  } else if (r.recovering) {
+    return false;
+  }
+  if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
+  return true;
+}
+
+// The one place where a run that does not convert the map ends. What it
+// leaves, and what it says:
+//   the map in its first order (never written, or put back and durable),
+//     its journal gone: the failure's line and status 1; status 2 and a
+//     line on standard error when standard output failed; for a signal,
+//     "Interrupted ... file left in its original byte order" and death by
+//     that signal;
+//   the map as the run found it, in the middle of a conversion cut short
+//     (a refusal while recovering): the failure's line and status 1, the
+//     journal kept;
+//   the map partly converted, as it could not be put back: the journal is
+//     kept and the next run finishes the conversion ("Not put back ... run
+//     again to finish the conversion", or for a signal "Interrupted ... run
+//     again to finish the conversion"); without a journal, "... file left
+//     partly converted".
+[[noreturn]] void end_run(run& r, const char* failure) {
+  const bool first_order = put_back(r);
+  const bool broken = r.changed && !first_order;
+  if (signalled()) {
+    die_of_signal(first_order    ? "Interrupted ... file left in its original byte order"
+                  : r.journaled ? "Interrupted ... run again to finish the conversion"
+                                : "Interrupted ... file left partly converted");
+  }
+  if (failure != nullptr) {
+    say(failure);
+    say("\n");
+  }
+  if (broken) say(r.journaled ? "Not put back ... run again to finish the conversion\n" : "Not put back ... file left partly converted\n");
+  stop(1);  // status 2 when standard output failed
+}
+
+// A run that converted the map, made it durable and said so.
+[[noreturn]] void end_converted(run& r) {
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, nullptr);
+  if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), true);
+  stop(0);
+}
+
+// --- the phases -----------------------------------------------------------
+
+// Opens the map for update and locks it: one run at a time, the lock held
+// until the process ends. A lock that cannot be taken for any reason (a
+// file system without locks included) keeps the run out: it must never
+// convert beside the journal that another run may be writing.
+void open_and_lock(run& r) {
+  const bool name_usable = read_name(r.name);
+  r.map = name_usable ? zeb::above_standard_streams(open(r.name, O_RDWR | O_CLOEXEC | O_NOCTTY)) : -1;
+  if (r.map < 0) {
+    // The name as typed, but no byte of it may drive the terminal.
+    static char line[32 + 4 * sizeof r.name];
+    std::size_t length = std::strlen(std::strcpy(line, "cannot open file ... "));
+    length += zeb::escape_control_bytes(r.name, line + length, sizeof line - length - 2);
+    std::strcpy(line + length, " ");
+    end_run(r, line);
+  }
+  if (flock(r.map, LOCK_EX | LOCK_NB) != 0) end_run(r, "File is locked by another run ...");
+  if (fstat(r.map, &r.status) != 0) end_run(r, "Cannot stat file ...");
+}
+
+// Looks for a journal beside the map. One that is there but cannot be
+// used keeps the run out, touching nothing.
+void look_for_journal(run& r) {
+  if (!S_ISREG(r.status.st_mode)) {
+    r.no_journal = "not a regular file";
+    return;
+  }
+  if (!zeb::find_journal_place(r.name, r.status, r.place)) end_run(r, "Cannot look for a journal ...");
+  switch (zeb::find_journal(r.place, r.status, r.journal)) {
+    case zeb::journal_found::none: return;
+    case zeb::journal_found::ready: r.recovering = r.journaled = true; return;
+    case zeb::journal_found::finished: r.stale_journal = true; return;
+    case zeb::journal_found::damaged: end_run(r, "Journal is damaged ...");
+    case zeb::journal_found::other_file: end_run(r, "Journal belongs to another file ...");
+    case zeb::journal_found::not_a_file: end_run(r, "Journal is not a regular file ...");
+    case zeb::journal_found::unreadable: end_run(r, "Cannot read journal ...");
+  }
+}
+
+// Reads and checks the header, settles the dimensions and writes the two
+// report lines. A run that finishes another's work takes the header as
+// that run read it, so that it decides and reports exactly as that run did.
+void check_header(run& r) {
+  if (r.recovering) {
+    std::memcpy(r.original, r.journal.record.header, header_bytes);
+  } else if (zeb::read_at(r.map, r.original, header_bytes, 0) != transfer::done) {
+    end_run(r, "fread failed during header read ...");
+  }
+  if (zeb::is_new_style(r.original)) end_run(r, "Error - cannot byte-swap new-style map, use pixel_recoder ");
+
+  r.mode = zeb::recognise_mode(r.original);
+  if (r.mode == zeb::unknown_mode) end_run(r, "Unknown mode ...");
+  const zeb::mode_sizes sizes = zeb::look_up_mode(r.mode);
+  r.bytes_per_value = sizes.bytes_per_value;
+
+  const std::int64_t file_size = r.status.st_size;
+  const zeb::settled_dimensions settled = zeb::settle_dimensions(zeb::read_dimensions(r.original), sizes, file_size);
+  if (!settled.size_matches) say("WARNING Filesize does not match header...\n");
+  const zeb::dimensions dims = settled.dims;
+  const std::int64_t row_bytes = zeb::row_length(dims.columns, sizes);
+  if (row_bytes > zeb::row_limit) end_run(r, "Program dimensions too small ...");
+
+  char report[160];
+  const int length = std::snprintf(report, sizeof report,
+                                   "Number of columns, rows, sections ........%d %d %d \n"
+                                   "Map mode .................................%d\n",
+                                   dims.columns, dims.rows, dims.sections, r.mode);
+  say(report, static_cast<std::size_t>(length));
+
+  // Refusals that must come before the first write: rows of negative
+  // length or number while the header describes data, which would leave
+  // the header converted and the data not; and a file too short for its
+  // rows, which would leave its header and first rows in one byte order
+  // and the rest in the other.
+  const bool has_data_pass = r.mode != 0;
+  const bool describes_data = has_data_pass && dims.columns != 0 && dims.rows != 0 && dims.sections != 0;
+  if (dims.columns < 0) end_run(r, "Negative number of columns ...");
+  if (describes_data && dims.rows < 0) end_run(r, "Negative number of rows ...");
+  if (describes_data && dims.sections < 0) end_run(r, "Negative number of sections ...");
+  const std::int64_t row_count = zeb::data_rows(dims);
+  if (has_data_pass && row_bytes > 0 && !zeb::file_holds_rows(file_size, row_count, row_bytes))
+    end_run(r, "fread failed during data read ...");
+  if (output_error != 0) end_run(r, nullptr);
+  // The rows lie inside the file (checked above), so their end is a file size.
+  r.data_end = has_data_pass && row_count > 0 && row_bytes > 0 ? header_bytes + row_count * row_bytes : header_bytes;
+
+  std::memcpy(r.header, r.original, header_bytes);
+  zeb::convert_header(r.header);
+}
+
+// Makes sure that a crash can be recovered from before the map changes:
+// a new journal, or, when finishing another run's work, every sector found
+// in one order or the other. From here on a signal is acted on at the
+// next block boundary.
+void prepare_journal(run& r) {
+  on_signals(note_signal);
+  if (r.recovering) {
+    unsigned char found[header_bytes];
+    if (r.journal.record.data_end != r.data_end) end_run(r, "Journal is damaged ...");
+    if (zeb::read_at(r.map, found, header_bytes, 0) != transfer::done) end_run(r, "fread failed during header read ...");
+    for (int half = 0; half < 2; ++half)
+      if (zeb::header_half_order(found, r.original, half) == zeb::sector_order::neither)
+        end_run(r, "Map changed since the interrupted conversion ...");
+    const pass_end checked = over_blocks(r.data_end, true, [&](std::int64_t at, std::int64_t bytes) {
+      return bring_block(r, at, bytes, true, false);
+    });
+    if (checked.failure != nullptr || checked.stopped) end_run(r, checked.failure);
+    return;
+  }
+
+  if (r.stale_journal && zeb::end_journal(r.place, r.journal) != zeb::journal_end::removed)
+    r.no_journal = "the journal of a finished conversion cannot be removed";
+  if (r.no_journal == nullptr) {
+    zeb::journal_record record = {};
+    record.device = r.status.st_dev;
+    record.inode = r.status.st_ino;
+    record.map_size = r.status.st_size;
+    record.data_end = r.data_end;
+    std::memcpy(record.header, r.original, header_bytes);
+    switch (zeb::make_journal(r.place, r.map, r.status, record, block, signalled, r.journal)) {
+      case zeb::journal_made::made: r.journaled = true; break;
+      case zeb::journal_made::impossible: r.no_journal = std::strerror(errno); break;
+      case zeb::journal_made::exists: end_run(r, "File is locked by another run ...");
+      case zeb::journal_made::read_failed: end_run(r, "fread failed during data read ...");
+      case zeb::journal_made::not_seekable: end_run(r, "fseek failed before data read ...");
+      case zeb::journal_made::stopped: end_run(r, nullptr);
+    }
+  }
+  if (r.no_journal != nullptr) complain("no journal beside the map, this conversion is not crash-safe", r.no_journal);
+  if (signalled()) end_run(r, nullptr);
+}
+
+// The header first, then the data; the journal makes their order on the
+// disk of no account.
+void convert(run& r) {
+  const transfer header_written = zeb::write_at(r.map, r.header, header_bytes, 0, &r.header_landed);
+  r.changed = r.header_landed > 0;
+  if (header_written != transfer::done) {
+    end_run(r, header_written == transfer::not_seekable ? "fseek failed before header rewite ..."
+                                                       : "fread failed during header write ...");
+  }
+  if (r.mode == 0) return;
+  say(" Writing byte-swapped data ...\n");
+  if (output_error != 0) end_run(r, nullptr);
+  posix_fadvise(r.map, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
+  const pass_end converted = over_blocks(r.data_end, true, [&](std::int64_t at, std::int64_t bytes) {
+    if (r.recovering) return bring_block(r, at, bytes, true, true);
+    const char* failure = reverse_block(r, at, bytes);
+    if (failure == nullptr) r.converted_to = at + bytes;
+    return failure;
+  });
+  if (converted.failure != nullptr || converted.stopped) end_run(r, converted.failure);
+}
+
+// The converted map is made durable before the last line, and the journal
+// goes only after that line, so that a run whose last line fails can still
+// put the map back safely.
+[[noreturn]] void finish(run& r) {
+  if (signalled()) end_run(r, nullptr);
+  // (A special file that cannot be synced has nothing to make durable.)
+  if (fdatasync(r.map) != 0 && errno != EINVAL) end_run(r, "Cannot close file ...");
+  if (signalled()) end_run(r, nullptr);
+  say("Normal termination ...\n");
+  if (output_error != 0) end_run(r, nullptr);
+  end_converted(r);
 }
 
 }  // namespace
@@ -299,172 +516,13 @@ int main(int argc, char** argv) {
       "***********************************************\n"
       "\n"
       "Type in file name ...\n");
-  if (output_error != 0) stop(1);
+  static run r;
+  if (output_error != 0) end_run(r, nullptr);
 
-  char name[256];
-  const bool name_usable = read_name(name);
-  const int mapfile =
-      name_usable ? zeb::above_standard_streams(open(name, O_RDWR | O_CLOEXEC | O_NOCTTY)) : -1;
-  if (mapfile < 0) {
-    // The name as typed, but no byte of it may drive the terminal.
-    char line[32 + 4 * sizeof name];
-    std::size_t length = std::strlen(std::strcpy(line, "cannot open file ... "));
-    length += zeb::escape_control_bytes(name, line + length, sizeof line - length);
-    say(line, length);
-    say(" \n");
-    stop(1);
-  }
-
-  // One run at a time: the lock is held until the process ends. A journal
-  // found while it is held was left by a run that no longer works on it.
-  if (flock(mapfile, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) fail("File is locked by another run ...");
-
-  struct stat file_status;
-  if (fstat(mapfile, &file_status) != 0) fail("Cannot stat file ...");
-
-  conversion c = {};
-  c.mapfile = mapfile;
-  const bool can_journal = S_ISREG(file_status.st_mode) && zeb::find_journal_place(name, c.place);
-  const char* no_journal = can_journal ? nullptr : S_ISREG(file_status.st_mode) ? std::strerror(errno) : "not a regular file";
-  if (can_journal) {
-    switch (zeb::find_journal(c.place, file_status, c.journal)) {
-      case zeb::journal_found::none:
-      case zeb::journal_found::unfinished: break;
-      case zeb::journal_found::ready: c.recovering = c.journaled = true; break;
-      case zeb::journal_found::damaged: fail("Journal is damaged ...");
-      case zeb::journal_found::other_file: fail("Journal belongs to another file ...");
-      case zeb::journal_found::unreadable: fail("Cannot read journal ...");
-    }
-  }
-
-  // A run that finishes another's work takes the header as that run read
-  // it, so that it decides and reports exactly as that run did.
-  unsigned char header[header_bytes];
-  if (c.recovering) {
-    std::memcpy(header, c.journal.record.header, header_bytes);
-  } else if (zeb::read_at(mapfile, header, header_bytes, 0) != transfer::done) {
-    fail("fread failed during header read ...");
-  }
-
-  if (zeb::is_new_style(header)) fail("Error - cannot byte-swap new-style map, use pixel_recoder ");
-
-  const std::int32_t mode = zeb::recognise_mode(header);
-  if (mode == zeb::unknown_mode) fail("Unknown mode ...");
-
-  const zeb::mode_sizes sizes = zeb::look_up_mode(mode);
-  c.bytes_per_value = sizes.bytes_per_value;
-
-  const zeb::settled_dimensions settled =
-      zeb::settle_dimensions(zeb::read_dimensions(header), sizes, file_status.st_size);
-  if (!settled.size_matches) say("WARNING Filesize does not match header...\n");
-  const zeb::dimensions dims = settled.dims;
-
-  const std::int64_t row_bytes = zeb::row_length(dims.columns, sizes);
-  if (row_bytes > row_limit) fail("Program dimensions too small ...");
-
-  char report[160];
-  int length = std::snprintf(report, sizeof report,
-                             "Number of columns, rows, sections ........%d %d %d \n"
-                             "Map mode .................................%d\n",
-                             dims.columns, dims.rows, dims.sections, mode);
-  say(report, static_cast<std::size_t>(length));
-
-  // Refusals that must come before the first write: a row of negative
-  // length, and a file too short for its rows, which would otherwise be
-  // left with its header and first rows in one byte order and the rest in
-  // the other.
-  if (dims.columns < 0) fail("Negative number of columns ...");
-  const bool has_data_pass = mode != 0;
-  const std::int64_t row_count = zeb::data_rows(dims);
-  if (has_data_pass && row_bytes > 0 && !zeb::file_holds_rows(file_status.st_size, row_count, row_bytes)) {
-    fail("fread failed during data read ...");
-  }
-  if (output_error != 0) stop(1);
-  // The rows lie inside the file (checked above), so their end is a file size.
-  c.data_end = has_data_pass && row_count > 0 && row_bytes > 0 ? header_bytes + row_count * row_bytes : header_bytes;
-
-  unsigned char original[header_bytes];
-  std::memcpy(original, header, header_bytes);
-  c.original = original;
-  zeb::convert_header(header);
-
-  // Finishing another run's work, nothing is written before every sector
-  // is known to be in one order or the other.
-  if (c.recovering) {
-    unsigned char found[header_bytes];
-    if (c.journal.record.data_end != c.data_end) fail("Journal is damaged ...");
-    if (zeb::read_at(mapfile, found, header_bytes, 0) != transfer::done) fail("fread failed during header read ...");
-    for (int half = 0; half < 2; ++half)
-      if (zeb::header_half_order(found, original, half) == zeb::sector_order::neither)
-        fail("Map changed since the interrupted conversion ...");
-    const pass_end checked = pass(mapfile, c.data_end, c.bytes_per_value, pass_kind::check, &c.journal, false);
-    if (checked.failure != nullptr) fail(checked.failure);
-  }
-
-  // From here on a signal is acted on at the next block boundary.
-  on_signals(note_signal);
-  if (!c.recovering) {
-    zeb::journal_record record = {};
-    record.device = file_status.st_dev;
-    record.inode = file_status.st_ino;
-    record.map_size = file_status.st_size;
-    record.data_end = c.data_end;
-    std::memcpy(record.header, original, header_bytes);
-    const zeb::journal_made made = can_journal ? zeb::make_journal(c.place, mapfile, record, block, sums, signalled, c.journal)
-                                               : zeb::journal_made::impossible;
-    switch (made) {
-      case zeb::journal_made::made: c.journaled = true; break;
-      case zeb::journal_made::impossible:
-        complain("no journal beside the map, this conversion is not crash-safe",
-                 can_journal ? std::strerror(errno) : no_journal);
-        break;
-      case zeb::journal_made::read_failed: fail("fread failed during data read ...");
-      case zeb::journal_made::not_seekable: fail("fseek failed before data read ...");
-      case zeb::journal_made::stopped: break;
-    }
-  }
-  if (signalled()) {
-    if (c.recovering) die_of_signal("Interrupted ... run again to finish the conversion");
-    if (c.journaled && !zeb::remove_journal(c.place, c.journal))
-      die_of_signal("Interrupted ... run again to finish the conversion");
-    die_of_signal("Interrupted ... file left in its original byte order");
-  }
-
-  // The header first, then the data; the journal makes their order on the
-  // disk of no account.
-  const transfer header_written = zeb::write_at(mapfile, header, header_bytes, 0);
-  if (header_written != transfer::done) {
-    give_up(c,
-            header_written == transfer::not_seekable ? "fseek failed before header rewite ..."
-                                                     : "fread failed during header write ...",
-            header_bytes);
-  }
-
-  if (has_data_pass) {
-    say(" Writing byte-swapped data ...\n");
-    if (output_error != 0) give_up(c, nullptr, header_bytes);
-    posix_fadvise(mapfile, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
-    const pass_end converted = pass(mapfile, c.data_end, c.bytes_per_value,
-                                    c.recovering ? pass_kind::to_new : pass_kind::reverse, &c.journal, true);
-    if (converted.failure != nullptr || converted.stopped) give_up(c, converted.failure, converted.reached);
-  }
-
-  // The journal goes only once the converted map is durable. The last line
-  // comes before that, so that a run whose last line fails can still put
-  // the map back safely.
-  if (signalled()) give_up(c, nullptr, c.data_end);
-  // (A special file that cannot be synced has nothing to make durable.)
-  if (fdatasync(mapfile) != 0 && errno != EINVAL) fail("Cannot close file ...");
-  if (signalled()) give_up(c, nullptr, c.data_end);
-  say("Normal termination ...\n");
-  if (output_error != 0) give_up(c, nullptr, c.data_end);
-
-  sigset_t all;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, nullptr);
-  if (c.journaled && !zeb::remove_journal(c.place, c.journal)) {
-    complain("cannot remove the journal beside the map", std::strerror(errno));
-    stop(1);
-  }
-  stop(0);
+  open_and_lock(r);
+  look_for_journal(r);
+  check_header(r);
+  prepare_journal(r);
+  convert(r);
+  finish(r);
 }

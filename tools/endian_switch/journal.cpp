@@ -1,14 +1,18 @@
 #include "journal.h"
 
-#include "command_line.h"
-
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
+
+#include "block_io.h"
+#include "command_line.h"
 
 // xxHash is used from its header alone, so that the tool stays one static
 // binary without a library of its own.
@@ -20,15 +24,16 @@ namespace zeb {
 namespace {
 
 constexpr char magic[8] = {'Z', 'E', 'B', 'J', 'R', 'N', 'L', '1'};
-constexpr char suffix[] = ".endian_switch-journal";
-constexpr std::int64_t commit_bytes = sector_bytes;
-constexpr std::int64_t sums_at = 2048;  // commit record, identity, header
+constexpr char finished_magic[8] = {'Z', 'E', 'B', 'J', 'D', 'O', 'N', 'E'};
+constexpr char by_name_suffix[] = ".endian_switch-journal";
+constexpr std::int64_t record_bytes = sector_bytes;
+constexpr std::int64_t sums_at = 2048;  // integrity record, identity, header
 
 // Offsets in the identity sector (bytes 512-1023).
 constexpr int device_at = 512 + 8, inode_at = 512 + 16, size_at = 512 + 24, end_at = 512 + 32,
-              count_at = 512 + 40, header_at = 1024;
+              count_at = 512 + 40, by_name_at = 512 + 48, header_at = 1024;
 
-// Offsets in the commit record.
+// Offsets in the integrity record.
 constexpr int length_at = 8, digest_at = 16, self_at = 24;
 
 std::uint64_t checksum(const void* bytes, std::size_t count) { return XXH3_64bits(bytes, count); }
@@ -46,58 +51,65 @@ std::int64_t sectors_of(std::int64_t data_bytes) { return (data_bytes + sector_b
 
 std::int64_t sums_offset(std::int64_t from) { return sums_at + 8 * ((from - header_bytes) / sector_bytes); }
 
-transfer move_at(int fd, unsigned char* buffer, std::size_t bytes, off_t offset, bool writing) {
-  std::size_t moved = 0;
-  while (moved < bytes) {
-    const off_t at = offset + static_cast<off_t>(moved);
-    const ssize_t done = writing ? pwrite(fd, buffer + moved, bytes - moved, at)
-                                 : pread(fd, buffer + moved, bytes - moved, at);
-    if (done > 0) {
-      moved += static_cast<std::size_t>(done);
-      continue;
-    }
-    if (done < 0 && errno == EINTR) continue;
-    return done < 0 && errno == ESPIPE ? transfer::not_seekable : transfer::failed;
-  }
-  return transfer::done;
+// The integrity record of a journal of `length` bytes whose bytes from
+// 512 on have the checksum `digest`.
+void make_record(unsigned char* record, const char (&which)[8], std::uint64_t length, std::uint64_t digest) {
+  std::memset(record, 0, record_bytes);
+  std::memcpy(record, which, sizeof which);
+  put(record + length_at, length);
+  put(record + digest_at, digest);
+  put(record + self_at, checksum(record, self_at));
 }
 
-// Removes a journal this run has just made or found unfinished; errno is
-// kept for the caller's report.
+bool sync_folder(const journal_place& place, int fd_inside) {
+  return place.folder_syncs ? fsync(place.folder) == 0 : syncfs(fd_inside) == 0;
+}
+
+// Removes those of the names that are names of the file open as `fd`
+// (what is left under them may be another file's); true when none is left.
+bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names) {
+  struct stat own;
+  if (fstat(fd, &own) != 0) return false;
+  for (const char* name : names) {
+    struct stat there;
+    if (name[0] == '\0' || fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (there.st_ino == own.st_ino && unlinkat(place.folder, name, 0) != 0) return false;
+  }
+  return true;
+}
+
+// Removes the journal being written, under every name it has been given,
+// keeping errno for the caller.
 void discard(const journal_place& place, int fd) {
   const int saved = errno;
-  if (fd >= 0) close(fd);
-  if (unlinkat(place.folder, place.name, 0) == 0) fsync(place.folder);
+  remove_names(place, fd, {place.making, place.by_name, place.name});
+  close(fd);
   errno = saved;
 }
 
 // What the journal open as `j.fd` is, its record filled in when ready.
-// Only a complete journal, made durable before its commit record, can
-// belong to a map that has changed: anything less is thrown away.
-journal_found check_journal(const journal_place& place, const struct stat& map, journal& j) {
+journal_found check_journal(const struct stat& map, journal& j) {
   struct stat status;
   unsigned char head[sums_at];
-  if (fstat(j.fd, &status) != 0 || !S_ISREG(status.st_mode)) return journal_found::unreadable;
-  if (status.st_size < commit_bytes) {
-    discard(place, j.fd);
-    return journal_found::unfinished;
-  }
-  if (read_at(j.fd, head, commit_bytes, 0) != transfer::done) return journal_found::unreadable;
-  if (std::memcmp(head, magic, sizeof magic) != 0 || get(head + self_at) != checksum(head, self_at)) {
-    discard(place, j.fd);
-    return journal_found::unfinished;
-  }
+  if (fstat(j.fd, &status) != 0) return journal_found::unreadable;
+  if (status.st_size < sums_at) return journal_found::damaged;
+  if (read_at(j.fd, head, sums_at, 0) != transfer::done) return journal_found::unreadable;
+  const bool finished = std::memcmp(head, finished_magic, sizeof finished_magic) == 0;
+  if ((!finished && std::memcmp(head, magic, sizeof magic) != 0) || get(head + self_at) != checksum(head, self_at))
+    return journal_found::damaged;
+  std::memcpy(j.record.by_name, head + by_name_at, sizeof j.record.by_name);
+  j.record.by_name[sizeof j.record.by_name - 1] = '\0';
+  if (finished) return journal_found::finished;
 
   const std::uint64_t length = get(head + length_at);
-  if (length != static_cast<std::uint64_t>(status.st_size) || length < sums_at || (length - sums_at) % 8 != 0)
+  if (length != static_cast<std::uint64_t>(status.st_size) || (length - sums_at) % 8 != 0)
     return journal_found::damaged;
-  if (read_at(j.fd, head + commit_bytes, sums_at - commit_bytes, commit_bytes) != transfer::done)
-    return journal_found::unreadable;
   XXH3_state_t state;
   XXH3_INITSTATE(&state);
   XXH3_64bits_reset(&state);
+  XXH3_64bits_update(&state, head + record_bytes, sums_at - record_bytes);
   static unsigned char chunk[1 << 16];
-  for (std::uint64_t at = commit_bytes; at < length;) {
+  for (std::uint64_t at = sums_at; at < length;) {
     const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, length - at));
     if (read_at(j.fd, chunk, bytes, static_cast<off_t>(at)) != transfer::done) return journal_found::unreadable;
     XXH3_64bits_update(&state, chunk, bytes);
@@ -112,7 +124,7 @@ journal_found check_journal(const journal_place& place, const struct stat& map, 
   r.data_end = static_cast<std::int64_t>(get(head + end_at));
   std::memcpy(r.header, head + header_at, header_bytes);
   const std::uint64_t count = get(head + count_at);
-  if (std::memcmp(head + commit_bytes, magic, sizeof magic) != 0 || r.data_end < header_bytes ||
+  if (std::memcmp(head + record_bytes, magic, sizeof magic) != 0 || r.data_end < header_bytes ||
       r.data_end > r.map_size || count != (length - sums_at) / 8 ||
       count != static_cast<std::uint64_t>(sectors_of(r.data_end - header_bytes)))
     return journal_found::damaged;
@@ -122,75 +134,121 @@ journal_found check_journal(const journal_place& place, const struct stat& map, 
   return journal_found::ready;
 }
 
+// Opens the journal of one name. A file that is not a regular one is never
+// opened: a FIFO would block, a device may act on being opened.
+journal_found open_journal(const journal_place& place, const char* name, journal& j) {
+  struct stat named, opened;
+  if (fstatat(place.folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? journal_found::none : journal_found::unreadable;
+  if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
+  constexpr int flags = O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+  j.fd = above_standard_streams(openat(place.folder, name, O_RDWR | flags));
+  if (j.fd < 0) j.fd = above_standard_streams(openat(place.folder, name, O_RDONLY | flags));
+  if (j.fd < 0) return journal_found::unreadable;
+  j.found_as = name;
+  if (fstat(j.fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != named.st_ino)
+    return journal_found::not_a_file;  // replaced between the two looks
+  return journal_found::ready;
+}
+
+// Follows the symbolic links of the name's last part, so that the journal
+// lies beside the map file itself whichever link leads to it.
+bool resolve_links(const char* map_name, char (&path)[PATH_MAX]) {
+  if (std::strlen(map_name) >= sizeof path) return errno = ENAMETOOLONG, false;
+  std::strcpy(path, map_name);
+  for (int hops = 0; hops < 40; ++hops) {
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path, target, sizeof target - 1);
+    if (n < 0) return errno == EINVAL;  // not a link: found
+    target[n] = '\0';
+    const char* slash = std::strrchr(path, '/');
+    const std::size_t folder = target[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+    if (folder + static_cast<std::size_t>(n) >= sizeof path) return errno = ENAMETOOLONG, false;
+    std::memcpy(path + folder, target, static_cast<std::size_t>(n) + 1);
+  }
+  return errno = ELOOP, false;
+}
+
 }  // namespace
 
-transfer read_at(int fd, void* buffer, std::size_t bytes, off_t offset) {
-  return move_at(fd, static_cast<unsigned char*>(buffer), bytes, offset, false);
-}
-
-transfer write_at(int fd, const void* buffer, std::size_t bytes, off_t offset) {
-  return move_at(fd, static_cast<unsigned char*>(const_cast<void*>(buffer)), bytes, offset, true);
-}
-
-bool find_journal_place(const char* map_name, journal_place& place) {
+bool find_journal_place(const char* map_name, const struct stat& map, journal_place& place) {
   char path[PATH_MAX];
-  if (realpath(map_name, path) == nullptr) return false;
+  if (!resolve_links(map_name, path)) return false;
   char* slash = std::strrchr(path, '/');
-  const char* base = slash + 1;
-  if (std::strlen(base) + sizeof suffix > sizeof place.name) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  std::strcpy(place.name, base);
-  std::strcat(place.name, suffix);
-  if (slash == path) slash[1] = '\0';  // a map in the root folder
-  else slash[0] = '\0';
-  place.folder = above_standard_streams(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return place.folder >= 0;
+  const char* base = slash != nullptr ? slash + 1 : path;
+  const char* folder = slash == path ? "/" : slash != nullptr ? path : ".";
+  std::snprintf(place.name, sizeof place.name, "endian_switch-journal.%ju", static_cast<std::uintmax_t>(map.st_ino));
+  std::snprintf(place.making, sizeof place.making, "%s.new", place.name);
+  place.by_name[0] = '\0';
+  if (std::strlen(base) + sizeof by_name_suffix <= sizeof place.by_name)
+    std::snprintf(place.by_name, sizeof place.by_name, "%s%s", base, by_name_suffix);
+  char base_copy[NAME_MAX + 1];
+  if (std::strlen(base) >= sizeof base_copy) return errno = ENAMETOOLONG, false;
+  std::strcpy(base_copy, base);
+  if (slash != nullptr && slash != path) *slash = '\0';
+
+  // A folder that may be searched but not read is still the place: the
+  // journal is found by name, and its file system is synced instead.
+  place.folder = above_standard_streams(open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  place.folder_syncs = place.folder >= 0;
+  if (place.folder < 0 && errno == EACCES)
+    place.folder = above_standard_streams(open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (place.folder < 0) return false;
+  struct stat named;
+  if (fstatat(place.folder, base_copy, &named, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (named.st_dev != map.st_dev || named.st_ino != map.st_ino) return errno = ESTALE, false;
+  return true;
 }
 
 journal_found find_journal(const journal_place& place, const struct stat& map, journal& found) {
-  found.fd = above_standard_streams(openat(place.folder, place.name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-  if (found.fd < 0) return errno == ENOENT ? journal_found::none : journal_found::unreadable;
-  const journal_found kind = check_journal(place, map, found);
-  if (kind != journal_found::ready && kind != journal_found::unfinished) close(found.fd);
-  if (kind != journal_found::ready) found.fd = -1;
-  return kind;
+  for (const char* name : {place.name, place.by_name}) {
+    if (name[0] == '\0') continue;
+    journal_found kind = open_journal(place, name, found);
+    if (kind == journal_found::none) continue;
+    if (kind == journal_found::ready) kind = check_journal(map, found);
+    if (kind != journal_found::ready && kind != journal_found::finished && found.fd >= 0) {
+      close(found.fd);
+      found.fd = -1;
+    }
+    return kind;
+  }
+  return journal_found::none;
 }
 
-journal_made make_journal(const journal_place& place, int mapfile, const journal_record& record,
-                          unsigned char* block, std::uint64_t* sums, bool (*stop)(), journal& made) {
-  const int fd = above_standard_streams(
-      openat(place.folder, place.name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666));
-  if (fd < 0) return journal_made::impossible;
-  made.fd = fd;
-  made.record = record;
+journal_made make_journal(const journal_place& place, int mapfile, const struct stat& map,
+                          journal_record& record, unsigned char* block, bool (*stop)(), journal& made) {
+  // What an earlier run left under this name was never committed.
+  unlinkat(place.folder, place.making, 0);
+  const int fd = above_standard_streams(openat(place.folder, place.making,
+                                               O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+  if (fd < 0) return errno == EEXIST ? journal_made::exists : journal_made::impossible;
+  // (Only root may give a file away; the journal then stays the runner's.)
+  (void)!fchown(fd, map.st_uid, map.st_gid);
+  (void)!fchmod(fd, map.st_mode & 0666);
+  std::memcpy(record.by_name, place.by_name, sizeof record.by_name);
 
-  // The commit record stays zero until the rest is durable.
   unsigned char head[sums_at] = {};
-  std::memcpy(head + commit_bytes, magic, sizeof magic);
+  std::memcpy(head + record_bytes, magic, sizeof magic);
   put(head + device_at, record.device);
   put(head + inode_at, record.inode);
   put(head + size_at, static_cast<std::uint64_t>(record.map_size));
   put(head + end_at, static_cast<std::uint64_t>(record.data_end));
   const std::int64_t count = sectors_of(record.data_end - header_bytes);
   put(head + count_at, static_cast<std::uint64_t>(count));
+  std::memcpy(head + by_name_at, record.by_name, std::strlen(record.by_name));
   std::memcpy(head + header_at, record.header, header_bytes);
-  if (write_at(fd, head, sums_at, 0) != transfer::done) {
-    discard(place, fd);
-    return journal_made::impossible;
-  }
   XXH3_state_t state;
   XXH3_INITSTATE(&state);
   XXH3_64bits_reset(&state);
-  XXH3_64bits_update(&state, head + commit_bytes, sums_at - commit_bytes);
+  XXH3_64bits_update(&state, head + record_bytes, sums_at - record_bytes);
 
-  for (std::int64_t at = header_bytes; at < record.data_end; at += block_bytes) {
+  static std::uint64_t sums[block_sectors];
+  for (std::int64_t at = header_bytes; at < record.data_end; at = block_end(at, record.data_end)) {
     if (stop()) {
       discard(place, fd);
       return journal_made::stopped;
     }
-    const std::int64_t bytes = std::min(block_bytes, record.data_end - at);
+    const std::int64_t bytes = block_end(at, record.data_end) - at;
     const transfer got = read_at(mapfile, block, static_cast<std::size_t>(bytes), at);
     if (got != transfer::done) {
       discard(place, fd);
@@ -205,26 +263,74 @@ journal_made make_journal(const journal_place& place, int mapfile, const journal
     }
     XXH3_64bits_update(&state, sums, static_cast<std::size_t>(8 * n));
   }
-
-  // The journal and its name are durable before the record that makes it
-  // count, and that record is durable before the map's first byte changes.
-  unsigned char commit[commit_bytes] = {};
-  std::memcpy(commit, magic, sizeof magic);
-  put(commit + length_at, static_cast<std::uint64_t>(sums_at + 8 * count));
-  put(commit + digest_at, XXH3_64bits_digest(&state));
-  put(commit + self_at, checksum(commit, self_at));
-  if (fsync(fd) != 0 || fsync(place.folder) != 0 || write_at(fd, commit, commit_bytes, 0) != transfer::done ||
-      fdatasync(fd) != 0) {
+  make_record(head, magic, static_cast<std::uint64_t>(sums_at + 8 * count), XXH3_64bits_digest(&state));
+  if (write_at(fd, head, sums_at, 0) != transfer::done || fsync(fd) != 0) {
     discard(place, fd);
     return journal_made::impossible;
   }
+
+  // The journal is whole and durable before it takes its names, and they
+  // are durable before the map's first byte changes. No file of those
+  // names can be there (the map is locked, and none was found): one that
+  // is must not be replaced. A file system without hard links keeps the
+  // name made of the inode alone.
+  if (place.by_name[0] != '\0' && linkat(place.folder, place.making, place.folder, place.by_name, 0) != 0 &&
+      errno == EEXIST) {
+    discard(place, fd);
+    return journal_made::exists;
+  }
+  int renamed = renameat2(place.folder, place.making, place.folder, place.name, RENAME_NOREPLACE);
+  if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
+    struct stat there;
+    renamed = fstatat(place.folder, place.name, &there, AT_SYMLINK_NOFOLLOW) == 0 ? (errno = EEXIST, -1)
+              : errno != ENOENT                                                 ? -1
+                                                        : renameat(place.folder, place.making, place.folder, place.name);
+  }
+  if (renamed != 0) {
+    const journal_made why = errno == EEXIST ? journal_made::exists : journal_made::impossible;
+    discard(place, fd);
+    return why;
+  }
+  if (!sync_folder(place, fd)) {
+    discard(place, fd);
+    return journal_made::impossible;
+  }
+  made.fd = fd;
+  made.found_as = place.name;
+  made.record = record;
   return journal_made::made;
 }
 
-bool remove_journal(const journal_place& place, journal& j) {
+journal_end end_journal(const journal_place& place, journal& j) {
+  // Marked finished, a journal that stays, or comes back after a crash
+  // because its removal was not durable, is passed by: the next run
+  // converts the map again instead of finishing this conversion twice.
+  auto mark_finished = [&] {
+    unsigned char record[record_bytes];
+    if (read_at(j.fd, record, record_bytes, 0) != transfer::done) return false;
+    make_record(record, finished_magic, get(record + length_at), get(record + digest_at));
+    return write_at(j.fd, record, record_bytes, 0) == transfer::done && fdatasync(j.fd) == 0;
+  };
+  journal_end end = journal_end::removed;
+  int error = 0;
+  // The names made of the map's name go first, and durably: left alone
+  // by a crash, one of them would lead only that name of the map to the
+  // journal, where the name made of the inode leads every name.
+  if (remove_names(place, j.fd, {j.record.by_name, place.by_name, place.making}) && sync_folder(place, j.fd) &&
+      remove_names(place, j.fd, {place.name})) {
+    if (!sync_folder(place, j.fd)) {
+      error = errno;
+      mark_finished();
+      end = journal_end::unsynced;
+    }
+  } else {
+    error = errno;
+    end = mark_finished() ? journal_end::marked : journal_end::left;
+  }
   close(j.fd);
   j.fd = -1;
-  return unlinkat(place.folder, place.name, 0) == 0 && fsync(place.folder) == 0;
+  errno = error;
+  return end;
 }
 
 bool read_sums(const journal& j, std::int64_t from, std::int64_t bytes, std::uint64_t* sums) {

@@ -6,19 +6,34 @@
 // 1024 and no value straddles a sector, so after a crash every sector is
 // wholly in the old byte order or wholly in the new one, and its checksum
 // tells which: the sector's bytes match it (old), or their reversal does
-// (new). Neither means that something else changed the map since.
+// (new). Neither means that something else changed the map since. A
+// sector that reads the same in both orders (all zeros, say) is both.
+//
+// The journal has two names in the folder of the map file itself. One is
+// made of the map's inode, endian_switch-journal.INODE, so that every name
+// of the map in that folder (hard links, renames) leads to it; it is
+// opened by name, so that a folder that cannot be listed still finds it.
+// The other is made of the map's name, MAP.endian_switch-journal (the only
+// one earlier versions gave it), so that a file put in the map's place
+// since (a copy: another inode) is found to be another file, not taken
+// for a whole map. The journal is written whole under a third name
+// (INODE name + .new), made durable, and only then given its names: a file
+// of those names has been complete, so one that no longer verifies was
+// damaged since, and is refused, never thrown away. What is left under
+// the third name was never committed, and the map was never touched after
+// it: it is thrown away.
 //
 // Layout (the host's byte order; the tools run on x86-64 only):
-//   sector 0     commit record, zero until everything after it is durable:
-//                magic, journal length, XXH3-64 of bytes [512, length),
-//                XXH3-64 of the record's first 24 bytes
+//   sector 0     integrity record: magic (ZEBJRNL1 while the conversion
+//                may be unfinished, ZEBJDONE once it is known finished),
+//                journal length, XXH3-64 of bytes [512, length), XXH3-64
+//                of the record's first 24 bytes
 //   bytes 512-1023   magic, device, inode, map size, end of the data
-//                    pass, number of sector checksums
+//                    pass, number of sector checksums, the name made of
+//                    the map's name (zero-terminated)
 //   bytes 1024-2047  the map header as it was before the conversion
 //   from 2048    one XXH3-64 per data sector, in file order (the last
 //                sector may be short: its checksum covers its bytes only)
-// A journal whose commit record is not valid was cut short while it was
-// written, before the map's first byte changed: it is thrown away.
 #pragma once
 
 #include <limits.h>
@@ -37,38 +52,33 @@
 namespace zeb {
 
 // The unit of every transfer of map data: a few large transfers instead
-// of four system calls per row keep narrow maps as fast as wide ones. A
-// multiple of the sector, so that a block's first sector starts where it
-// starts. A test build makes it small, so that a small map has many
-// block boundaries.
+// of four system calls per row keep narrow maps as fast as wide ones.
+// Blocks end at multiples of it in the file, so that every block is made
+// of whole file pages and sectors. A test build makes it small, so that a
+// small map has many block boundaries.
 inline constexpr std::int64_t block_bytes = ZEB_BLOCK_BYTES;
 inline constexpr std::int64_t sector_bytes = 512;
 inline constexpr std::int64_t block_sectors = block_bytes / sector_bytes;
-static_assert(block_bytes % sector_bytes == 0 && block_bytes >= sector_bytes);
+static_assert(block_bytes % 4096 == 0 && block_bytes > header_bytes);
 
-// --- whole transfers at absolute offsets ----------------------------------
+// The end of the block that begins at `at`, `to` at the latest.
+inline std::int64_t block_end(std::int64_t at, std::int64_t to) {
+  const std::int64_t end = (at / block_bytes + 1) * block_bytes;
+  return end < to ? end : to;
+}
 
-enum class transfer { done, not_seekable, failed };
-
-// Moves `bytes` bytes between the buffer and the file at `offset`,
-// retrying short transfers; the end of the file before the last byte is a
-// failure.
-transfer read_at(int fd, void* buffer, std::size_t bytes, off_t offset);
-transfer write_at(int fd, const void* buffer, std::size_t bytes, off_t offset);
-
-// --- the journal --------------------------------------------------------
-
-// Where the journal of a map lives: NAME.endian_switch-journal in the
-// folder of the file itself, symbolic links followed, so that every name
-// of the map leads to the same journal.
+// Where the journal of a map lives.
 struct journal_place {
-  int folder;
-  char name[NAME_MAX + 1];
+  int folder = -1;          // the map file's own folder, symbolic links followed
+  bool folder_syncs;        // false: opened for searching only, its file system is synced instead
+  char name[48];            // endian_switch-journal.INODE
+  char making[48];          // the name while it is written
+  char by_name[NAME_MAX + 1];  // MAP.endian_switch-journal; empty when too long
 };
 
-// False, with errno set, when the map's folder cannot be opened or the
-// journal's name would be too long.
-bool find_journal_place(const char* map_name, journal_place& place);
+// Finds and opens the folder of the map whose status is `map`. False, with
+// errno set, when it cannot be found: a journal may then exist unseen.
+bool find_journal_place(const char* map_name, const struct stat& map, journal_place& place);
 
 // What a journal records of its map.
 struct journal_record {
@@ -77,49 +87,65 @@ struct journal_record {
   std::int64_t map_size;
   std::int64_t data_end;  // the data pass covers bytes [1024, data_end)
   unsigned char header[header_bytes];  // as it was before the conversion
+  char by_name[NAME_MAX + 1];  // its name made of the map's name when made, or empty
 };
 
 struct journal {
-  int fd;
+  int fd = -1;
+  const char* found_as;  // one of the place's names
   journal_record record;
 };
 
 enum class journal_found {
-  none,         // no file of the journal's name
-  unfinished,   // one cut short while it was written: removed
-  ready,        // a complete journal of this map: `found` holds it
-  damaged,      // complete once, but its bytes no longer agree
-  other_file,   // a complete journal of another file (inode or size)
+  none,         // no file of the journal's names
+  ready,        // a journal of this map: the conversion may be unfinished
+  finished,     // one whose conversion is known finished: of no more use
+  damaged,      // its bytes no longer agree with each other
+  other_file,   // a journal of another file (size, or inode)
+  not_a_file,   // a folder, a FIFO, a device, a link: never opened
   unreadable,   // it cannot be opened or read
 };
 
-// Looks for the journal of the map whose status is `map`.
+// Looks for the journal of the map whose status is `map`, under the name
+// made of its inode and then under the one made of its name. `found`
+// holds it when it is ready or finished (opened for writing where
+// permitted, so that it can be marked finished later).
 journal_found find_journal(const journal_place& place, const struct stat& map, journal& found);
 
-enum class journal_made { made, impossible, read_failed, not_seekable, stopped };
+enum class journal_made { made, impossible, exists, read_failed, not_seekable, stopped };
 
-// Creates the journal of the map, reading every data sector once through
-// `block` (block_bytes) and `sums` (block_sectors), and makes it durable:
-// the file and its folder synced, then the commit record written and
-// synced. `stop` is asked at every block; when it says yes, or when a
-// read of the map fails, the journal is removed again. `impossible` (errno
-// set): it could not be written, and nothing is left.
-journal_made make_journal(const journal_place& place, int mapfile, const journal_record& record,
-                          unsigned char* block, std::uint64_t* sums, bool (*stop)(), journal& made);
+// Writes the journal of the map, reading every data sector once through
+// `block` (block_bytes), makes it durable and gives it its names; with the
+// owner and permissions of the map where it may, so that whoever may
+// convert the map may finish it. `stop` is asked at every block; when it
+// says yes, or when anything fails, nothing is left. `exists`: a file of
+// the name it is written under is there and cannot be removed.
+// `impossible` (errno set): it could not be written. The record's name
+// made of the map's name is filled in here.
+journal_made make_journal(const journal_place& place, int mapfile, const struct stat& map,
+                          journal_record& record, unsigned char* block, bool (*stop)(), journal& made);
 
-// Removes the journal and makes the removal durable (the folder synced).
-bool remove_journal(const journal_place& place, journal& j);
+enum class journal_end {
+  removed,     // gone, and its removal durable
+  unsynced,    // gone, but its folder could not be synced: marked finished first
+  marked,      // it cannot be removed: marked finished, the next run passes it by
+  left,        // it can be neither removed nor marked
+};
+
+// Ends the journal of a map now durable in one byte order: both its names
+// go. errno tells why, unless removed.
+journal_end end_journal(const journal_place& place, journal& j);
 
 // The checksums of the sectors of the data bytes [from, from + bytes),
-// `from` a block boundary.
+// `from` a sector boundary.
 bool read_sums(const journal& j, std::int64_t from, std::int64_t bytes, std::uint64_t* sums);
 
 enum class sector_order { old_order, new_order, neither };
 
-// Brings the `count` data bytes of one block, from a block boundary, to
-// the order asked for, in place, sector by sector as their checksums tell;
-// `changed` is set when any sector was reversed. False when a sector is in
-// neither order: the block must then not be written.
+// Brings the `count` data bytes from a sector boundary to the order asked
+// for, in place, sector by sector as their checksums tell; `changed` is
+// set when any sector was reversed. False when a sector is in neither
+// order: the bytes must then not be written.
 bool bring_sectors(unsigned char* bytes, std::int64_t count, const std::uint64_t* sums,
                    std::int32_t bytes_per_value, bool to_new, bool& changed);
 

@@ -2,23 +2,26 @@
 
   crash_states.py TOOLS_FOLDER [SOURCE_TREE]
 
-Records, through strace, the writes, syncs, creations and removals of
-files of three runs on a small map (the test build with 4 KiB blocks, so
-that it has many): a conversion, a conversion interrupted by SIGINT in its
-data pass (which puts the map back), and a run that finishes a conversion
-killed in its data pass. For every point between two of those calls it
-builds the states the disk may hold after a crash there: the map and the
-journal as last synced, with any subset of the writes made since, each
-512-byte sector of a write landed whole or not at all, and a file created
-or removed since its folder was last synced present or not. On each state
-it runs endian_switch once, as a user would after the crash, and checks
-that the map ends converted exactly once (byte for byte the uninterrupted
-conversion), with the normal report and nothing left beside it. A state
-in which the run had already reported its normal end needs no rerun: the
-map must be converted as it is.
+Records, through strace, the writes, syncs, and the creations, links,
+renames and removals of files of runs on a small map (the test build with
+4 KiB blocks, so that it has many): a conversion, a conversion interrupted
+by SIGINT in its data pass (which puts the map back), and runs that finish
+a conversion killed in its data pass, given the map's own name, a hard link
+to it, or its name after a rename. For every point between two of those
+calls it builds the states the disk may hold after a crash there: each
+file as last synced, with any subset of the writes made since, each
+512-byte sector of a write landed whole or not at all; and the folder as
+last synced, with any subset of the names created, linked, renamed or
+removed since, each of those whole or not at all. On each state it runs
+endian_switch once, as a user would after the crash, and checks that the
+map ends converted exactly once (byte for byte the uninterrupted
+conversion), with the normal report and nothing left beside it. A state in
+which the run had already reported its normal end needs no rerun: the map
+must be converted as it is.
 
 Ends with status 1 on the first states that fail (at most five shown),
-else prints the number of states checked.
+else prints the number of states checked; with status 77 (skipped) when
+strace is missing.
 """
 import os
 import random
@@ -32,36 +35,44 @@ import make_map  # noqa: E402
 
 SECTOR = 512
 MAP = "m.map"
-JOURNAL = MAP + ".endian_switch-journal"
+MAP_FILE = "map"  # the map's file in the model: every state writes it in place
 # Subsets of the pending writes tried at one crash point, at most: all of
-# them when there are few (so far at most seven writes are ever pending:
-# all are tried), else every prefix (what a disk that keeps the order
-# would hold), each single write, and random ones. Each subset is tried
-# whole and once more with a random part of its sectors landed.
+# them when there are few, else every prefix (what a disk that keeps the
+# order would hold), each single write, and random ones. Each subset is
+# tried whole and once more with a random part of its sectors landed.
 MOST_SUBSETS = 128
-CALLS = "openat,pwrite64,write,fsync,fdatasync,unlinkat"
-LINE = re.compile(r'^(\w+)\((\d+)<([^>]*)>(?:, "((?:\\x[0-9a-f]{2})*)")?(?:, ([^)]*))?\) += (-?\d+)')
+CALLS = "openat,pwrite64,write,fsync,fdatasync,syncfs,unlinkat,linkat,renameat2"
+HEX = r'"((?:\\x[0-9a-f]{2})*)"'
+CALL = re.compile(r'^(\w+)\((\d+)<([^>]*)>(?:, ' + HEX + r')?(?:, ([^)]*))?\) += (-?\d+)')
+TWO_NAMES = re.compile(r'^(linkat|renameat2)\(\d+<[^>]*>, ' + HEX + r', \d+<[^>]*>, ' + HEX + r'.*\) += (-?\d+)')
 
 
 def unhex(text):
     return bytes.fromhex(text.replace("\\x", ""))
 
 
-def record(tool, folder, inject=()):
-    """Runs tool on MAP in folder under strace; gives its stdout, status and
-    the calls that change files: ("write", name, offset, bytes),
-    ("create", name), ("unlink", name), ("sync", name), ("sync_folder",),
-    ("say", bytes)."""
+def record(tool, folder, answer, inject=()):
+    """Runs tool on the map named answer in folder under strace; gives its
+    stdout, status and the calls that change files: ("write", name,
+    offset, bytes), ("create", name), ("unlink", name), ("link", from,
+    to), ("rename", from, to), ("sync", name), ("sync_folder",), ("say",
+    bytes)."""
     log = os.path.join(folder, "..", "strace.log")
     args = ["strace", "-qq", "-o", log, "-y", "-xx", "-s", "1000000", "-e", "signal=none",
             "-e", "trace=" + CALLS]
     for rule in inject:
         args += ["-e", "inject=" + rule]
-    done = subprocess.run(args + [tool], input=MAP.encode() + b"\n", cwd=folder,
+    done = subprocess.run(args + [tool], input=answer.encode() + b"\n", cwd=folder,
                           capture_output=True, timeout=60)
     ops = []
     for line in open(log):
-        m = LINE.match(line)
+        m = TWO_NAMES.match(line)
+        if m:
+            if int(m.group(4)) >= 0:
+                ops.append(("link" if m.group(1) == "linkat" else "rename",
+                            unhex(m.group(2)).decode(), unhex(m.group(3)).decode()))
+            continue
+        m = CALL.match(line)
         if not m or int(m.group(6)) < 0:
             continue
         call, fd, data, rest = m.group(1), int(m.group(2)), m.group(4), m.group(5)
@@ -75,6 +86,9 @@ def record(tool, folder, inject=()):
             ops.append(("say", unhex(data)))
         elif call in ("fsync", "fdatasync"):
             ops.append(("sync_folder",) if path == folder else ("sync", name))
+        elif call == "syncfs":
+            ops.append(("sync", name))
+            ops.append(("sync_folder",))
         elif call == "unlinkat":
             ops.append(("unlink", unhex(data).decode()))
     os.unlink(log)
@@ -109,53 +123,70 @@ def subsets(n, rng):
     return [list(s) for s in sorted(chosen)]
 
 
-def crash_states(initial, ops, rng):
+def rename_names(names, op):
+    """The folder's names after one name operation; one whose source is
+    not there (an earlier one was left out) changes nothing."""
+    names = dict(names)
+    kind = op[0]
+    if kind == "create":
+        names[op[1]] = op[2]
+    elif kind == "unlink":
+        names.pop(op[1], None)
+    elif op[1] in names:
+        names[op[2]] = names[op[1]]
+        if kind == "rename":
+            del names[op[1]]
+    return names
+
+
+def crash_states(names, contents, ops, rng):
     """For each crash point (before each call, and after the last), the
-    states the disk may hold: (normal end reported, {name: bytes or None})."""
-    durable = dict(initial)   # name: content as last synced, None when absent
-    pending = {n: [] for n in initial}  # writes since the file's last sync
-    exists = {n: c is not None for n, c in initial.items()}  # as the process sees it
-    unsynced = set()          # created or removed since the folder's last sync
+    states the disk may hold: (normal end reported, names, contents) where
+    names maps each name of the folder to a file, and contents each file
+    to its bytes."""
+    durable_names = dict(names)   # the folder as last synced
+    current = dict(names)         # as the process sees it
+    name_ops = []                 # since the folder's last sync
+    durable = dict(contents)      # each file as last synced
+    pending = {f: [] for f in durable}  # writes since the file's last sync
     reported = False
     for point in range(len(ops) + 1):
-        names = sorted(pending)
-        writes = [(n, w) for n in names for w in pending[n]]
+        files = sorted(pending)
+        writes = [(f, w) for f in files for w in pending[f]]
         for subset in subsets(len(writes), rng):
             for torn in (False, True):
-                chosen = {n: [] for n in names}
+                if torn and not subset:
+                    continue
+                chosen = {f: [] for f in files}
                 for k in subset:
-                    n, (offset, data) = writes[k]
+                    f, (offset, data) = writes[k]
                     parts = pieces(offset, data)
                     if torn and len(parts) > 1:
                         keep = sorted(rng.sample(range(len(parts)), rng.randrange(1, len(parts))))
                         parts = [parts[i] for i in keep]
-                    chosen[n] += parts
-                if torn and not subset:
-                    continue
-                # A name not yet synced into its folder may be there or not.
-                for gone in [None] + sorted(unsynced):
-                    files = {n: None if n == gone or (n not in unsynced and durable[n] is None)
-                             else apply(durable[n] or b"", chosen[n]) for n in names}
-                    yield reported, files
+                    chosen[f] += parts
+                for kept in subsets(len(name_ops), rng):
+                    folder = durable_names
+                    for k in kept:
+                        folder = rename_names(folder, name_ops[k])
+                    yield reported, folder, {f: apply(durable[f], chosen[f]) for f in set(folder.values())}
         if point == len(ops):
             break
         op = ops[point]
         if op[0] == "write":
-            pending[op[1]].append((op[2], op[3]))
+            pending[current[op[1]]].append((op[2], op[3]))
         elif op[0] == "sync":
-            durable[op[1]] = apply(durable[op[1]] or b"", pending[op[1]])
-            pending[op[1]] = []
-        elif op[0] == "create":
-            durable[op[1]], pending[op[1]], exists[op[1]] = b"", [], True
-            unsynced.add(op[1])
-        elif op[0] == "unlink":
-            exists[op[1]] = False
-            unsynced.add(op[1])
+            f = current[op[1]]
+            durable[f], pending[f] = apply(durable[f], pending[f]), []
+        elif op[0] in ("create", "unlink", "link", "rename"):
+            if op[0] == "create":
+                f = "file %d" % len(durable)
+                durable[f], pending[f] = b"", []
+                op = ("create", op[1], f)
+            name_ops.append(op)
+            current = rename_names(current, op)
         elif op[0] == "sync_folder":
-            for n in unsynced:
-                if not exists[n]:
-                    durable[n], pending[n] = None, []
-            unsynced = set()
+            durable_names, name_ops = dict(current), []
         elif op[0] == "say" and op[1].startswith(b"Normal termination"):
             reported = True
 
@@ -164,9 +195,11 @@ def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     tool = os.path.join(os.path.abspath(sys.argv[1]), "endian_switch_small_blocks")
-    if subprocess.run(["strace", "-o", "/dev/null", "true"], capture_output=True).returncode != 0:
+    try:
+        subprocess.run(["strace", "-o", "/dev/null", "true"], capture_output=True, check=True)
+    except (OSError, subprocess.CalledProcessError):
         print("skipped: the crash-state explorer needs strace")
-        return
+        sys.exit(77)
     rng = random.Random(11)
     # In memory where there is a folder for it: every rerun syncs the map,
     # the journal and their folder, which on a disk costs most of a run.
@@ -184,57 +217,91 @@ def main():
     os.unlink(path + ".converted")
     mapfile = os.open(path, os.O_RDWR)  # every state is written into the map's own inode
 
-    def put(files):
-        for n, content in files.items():
+    def map_bytes():
+        return os.pread(mapfile, os.fstat(mapfile).st_size, 0)
+
+    keep = os.path.join(scratch.name, "map")  # a name of the map outside the folder
+    os.link(path, keep)
+
+    def put(names, contents):
+        """The folder holds the names of a state, hard links as hard links;
+        the map is written in place."""
+        for n in os.listdir(folder):
             p = os.path.join(folder, n)
-            if n == MAP:
-                os.pwrite(mapfile, content, 0)
-            elif content is None:
-                if os.path.exists(p):
-                    os.unlink(p)
+            if os.path.isdir(p) and not os.path.islink(p):
+                os.rmdir(p)
             else:
-                with open(p, "wb") as f:
-                    f.write(content)
+                os.unlink(p)
+        os.pwrite(mapfile, contents[MAP_FILE], 0)
+        os.ftruncate(mapfile, len(contents[MAP_FILE]))
+        first = {MAP_FILE: keep}
+        for n, f in sorted(names.items()):
+            p = os.path.join(folder, n)
+            if f in first:
+                os.link(first[f], p)
+                continue
+            with open(p, "wb") as out:
+                out.write(contents[f])
+            first[f] = p
 
-    put({MAP: original})
-    normal_out, status, _ = record(tool, folder)
-    assert status == 0 and open(path, "rb").read() == converted, "the plain conversion failed"
+    put({MAP: MAP_FILE}, {MAP_FILE: original})
+    normal_out, status, _ = record(tool, folder, MAP)
+    assert status == 0 and map_bytes() == converted, "the plain conversion failed"
 
-    # The three runs explored, each from its starting state.
+    def killed():
+        """What a conversion killed in its data pass leaves: the map and
+        its journal, under each of its names."""
+        put({MAP: MAP_FILE}, {MAP_FILE: original})
+        record(tool, folder, MAP, ["pwrite64:signal=KILL:when=12"])
+        names, contents = {}, {MAP_FILE: map_bytes()}
+        for n in os.listdir(folder):
+            if n != MAP:
+                f = "killed %d" % os.stat(os.path.join(folder, n)).st_ino
+                names[n], contents[f] = f, open(os.path.join(folder, n), "rb").read()
+        return names, contents
+
+    # The runs explored: what each is, the state it starts from, the map's
+    # names and the one the run is given, and what is injected into it.
+    plain = ({}, {MAP_FILE: original})
     runs = []
-    put({MAP: original, JOURNAL: None})
-    runs.append(("a conversion", {MAP: original, JOURNAL: None}, record(tool, folder)[2]))
-    put({MAP: original, JOURNAL: None})
-    out, status, ops = record(tool, folder, ["pwrite64:signal=INT:when=12"])
-    assert status != 0 and open(path, "rb").read() == original, "the interrupted run did not put the map back"
-    runs.append(("an interrupted conversion", {MAP: original, JOURNAL: None}, ops))
-    put({MAP: original, JOURNAL: None})
-    record(tool, folder, ["pwrite64:signal=KILL:when=12"])
-    killed = {MAP: open(path, "rb").read(), JOURNAL: open(os.path.join(folder, JOURNAL), "rb").read()}
-    runs.append(("a run finishing a killed one", killed, record(tool, folder)[2]))
+    for what, (names, contents), map_names, answer, inject in [
+            ("a conversion", plain, [MAP], MAP, []),
+            ("an interrupted conversion", plain, [MAP], MAP, ["pwrite64:signal=INT:when=12"]),
+            ("a run finishing a killed one", killed(), [MAP], MAP, []),
+            ("a run finishing a killed one through a hard link", killed(), [MAP, "h.map"], "h.map", []),
+            ("a run finishing a killed one after a rename", killed(), ["n.map"], "n.map", [])]:
+        names = dict(names, **{n: MAP_FILE for n in map_names})
+        put(names, contents)
+        out, status, ops = record(tool, folder, answer, inject)
+        if inject:
+            assert status != 0 and map_bytes() == original, "the interrupted run did not put the map back"
+        runs.append((what, names, contents, answer, ops))
 
     checked, failures, seen = 0, [], set()
-    for what, initial, ops in runs:
-        for reported, files in crash_states(initial, ops, rng):
-            key = (reported, hash(files[MAP]), hash(files[JOURNAL]))
+    for what, names, contents, answer, ops in runs:
+        for reported, state_names, state in crash_states(names, contents, ops, rng):
+            key = (what, reported, tuple(sorted((n, hash(state[f])) for n, f in state_names.items())))
             if key in seen:
                 continue
             seen.add(key)
             checked += 1
-            put(files)
+            state[MAP_FILE] = state.get(MAP_FILE, contents[MAP_FILE])
+            put(state_names, state)
+            left_beside = [n for n, f in state_names.items() if f != MAP_FILE]
             problem = None
-            if reported and files[JOURNAL] is None:
-                if files[MAP] != converted:
+            if reported and not left_beside:
+                if state[MAP_FILE] != converted:
                     problem = "reported done, but the map is not converted"
             else:
-                done = subprocess.run([tool], input=MAP.encode() + b"\n", cwd=folder,
+                done = subprocess.run([tool], input=answer.encode() + b"\n", cwd=folder,
                                       capture_output=True, timeout=60)
-                if open(path, "rb").read() != converted:
+                left = sorted(set(os.listdir(folder)) - {n for n, f in state_names.items() if f == MAP_FILE})
+                if map_bytes() != converted:
                     problem = "the map is not converted exactly once"
                 elif (done.stdout, done.stderr, done.returncode) != (normal_out, b"", 0):
                     problem = "the rerun ended with %d: %r %r" % (done.returncode, done.stdout[-80:], done.stderr)
-                elif sorted(os.listdir(folder)) != [MAP]:
-                    problem = "left beside the map: %s" % sorted(os.listdir(folder))
+                elif left:
+                    problem = "left beside the map: %s" % left
             if problem:
                 failures.append("%s, state %d: %s" % (what, checked, problem))
     for f in failures[:5]:

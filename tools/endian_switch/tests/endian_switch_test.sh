@@ -167,15 +167,23 @@ expect_same m.map before
 
 # --- maps without rows to pass --------------------------------------------------------
 
-begin "no rows, negative rows and sections, no columns, a short mode-0 map"
+begin "no rows, no columns, a short mode-0 map; negative rows or sections"
 make_map make m.map host 10 0 3 2
 converted "$(report 10 0 3 2)$WRITING$NORMAL" 0 4
-make_map make m.map host 10 -1 -3 2 120
-converted "$(report 10 -1 -3 2)$WRITING$NORMAL" 0 4
 make_map make m.map host 0 8 3 2
 converted "$(report 0 8 3 2)$WRITING$NORMAL" 0 4
 make_map make m.map other 10 8 3 0 -1
 converted "$WARNING$(report 10 8 3 0)$NORMAL" 0 1
+# A header that describes data through two negative numbers matches the
+# file size, but its data pass would be empty: refused before any write,
+# rather than left with the header converted and the data not. A mode-0
+# map has no data pass: its header is converted as before.
+make_map make m.map host 10 -2 -3 2 240
+refused m.map "$(report 10 -2 -3 2)Negative number of rows ...\n"
+make_map make m.map other 10 2 -3 4 240
+refused m.map "$WARNING$(report 10 2 -3 4)Negative number of sections ...\n"
+make_map make m.map host 10 -2 -3 0 60
+converted "$(report 10 -2 -3 0)$NORMAL" 0 1
 
 # --- failed writes ---------------------------------------------------------------------
 

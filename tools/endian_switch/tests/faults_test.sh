@@ -304,18 +304,14 @@ pwrite64|2|fread failed during data write ...\n
 pwrite64|4|fread failed during data write ...\n
 EOF
 
-begin "the converted map cannot be made durable: reported, the journal kept for the next run"
+begin "the converted map cannot be made durable: put back, the journal gone"
 big_map
+snapshot
 inject fdatasync 1 EIO "$PWD/m.map"
 expect_out "$BIG_REPORT${WRITING}Cannot close file ...\n"
 expect_status 1
 expect_no_err
-[ -e m.map.endian_switch-journal ] || bad "the journal is gone"
-run 'm.map\n' endian_switch
-expect_out "$BIG_REPORT$WRITING$NORMAL"
-expect_status 0
-cmp -s m.map "$CONVERTED" || bad "the map is not converted whole"
-expect_no_file m.map.endian_switch-journal
+expect_unchanged
 
 begin "a read error inside the name: refused, no shorter name is opened"
 make_map make m. host 10 8 3 2
@@ -334,7 +330,10 @@ expect_unchanged
 # Signals and kills come from strace, at the entry of the k-th call named:
 # the same point of the run every time.
 
+# The journal's name made of the map's name; the one made of its inode is
+# another name of the same file, and the one it is written under first.
 JOURNAL=m.map.endian_switch-journal
+by_inode() { echo "endian_switch-journal.$(stat -c %i m.map)"; }
 INTERRUPTED='Interrupted ... file left in its original byte order\n'
 
 # signalled BINARY SIGNAL CALL WHEN [PATH]: runs BINARY on m.map with
@@ -354,7 +353,7 @@ while read -r sig number; do
   begin "SIG$sig while the journal is written, and in the data pass"
   big_map
   snapshot
-  signalled endian_switch "$sig" pwrite64 2 "$PWD/$JOURNAL"
+  signalled endian_switch "$sig" pwrite64 2 "$PWD/$(by_inode).new"
   expect_out "$BIG_REPORT$INTERRUPTED"
   expect_status $((128 + number))
   expect_no_err
@@ -399,18 +398,18 @@ for call in pwrite64 fsync fdatasync unlinkat; do
     small_map
     signalled endian_switch_small_blocks KILL "$call" "$when"
     [ "$status" = 137 ] || break  # no such call: the conversion ran to its end
-    if [ -e "$JOURNAL" ] || ! grep -q '^Normal termination' out; then
+    if ls | grep -q journal || ! grep -q "^Normal termination" out; then
       run 'm.map\n' endian_switch_small_blocks
       expect_out "$SMALL_REPORT$WRITING$NORMAL"
       expect_status 0
       expect_no_err
     fi
     cmp -s m.map "$CONVERTED" || bad "killed at $call $when: the map is not converted exactly once"
-    expect_no_file "$JOURNAL"
+    [ "$(ls -A | grep -vx -e out -e err)" = m.map ] || bad "killed at $call $when: left beside the map: $(ls -A)"
   done
   kills=$((when - 1))
   [ "$kills" -ge 1 ] || bad "never killed at $call"
-  [ "$call" != pwrite64 ] || [ "$kills" = 23 ] || bad "$kills writes, expected 12 to the journal and 11 to the map"
+  [ "$call" != pwrite64 ] || [ "$kills" = 24 ] || bad "$kills writes, expected 12 to the journal and 12 to the map"
 done
 
 begin "a run finishing a killed one, interrupted: the map back in its first order, no journal"
@@ -423,19 +422,26 @@ expect_same m.map "$WORK/small.map"
 expect_no_file "$JOURNAL"
 
 # A journal that cannot be used is refused, and neither it nor the map is
-# touched: the map is locked by another run, has been replaced by a copy
-# (another inode), or changed since; or the journal itself is damaged.
-# Only a change in the map is found after the report, by reading it.
+# touched: the map is locked by another run, or cannot be locked at all,
+# has been replaced by a copy (another inode), or changed since; or the
+# journal itself is damaged, whatever the damage: a run that took it for
+# one never committed would convert the half-converted map again. Only a
+# change in the map is found after the report, by reading it.
 while IFS='|' read -r what change message; do
   begin "a journal left by a crash, $what: refused"
   small_map
   signalled endian_switch_small_blocks KILL pwrite64 18
   eval "$change"
   snapshot
+  printf 'm.map\n' >"$WORK/answers"
   case $what in
-    *locked) printf 'm.map\n' | flock m.map "$BIN/endian_switch_small_blocks" >out 2>err; status=$? ;;
-    *) run 'm.map\n' endian_switch_small_blocks ;;
+    *locked) flock m.map "$BIN/endian_switch_small_blocks" <"$WORK/answers" >out 2>err ;;
+    *"cannot be locked"*)
+      strace -o /dev/null -e trace=flock -e inject=flock:error=ENOLCK \
+        "$BIN/endian_switch_small_blocks" <"$WORK/answers" >out 2>err ;;
+    *) timeout 10 "$BIN/endian_switch_small_blocks" <"$WORK/answers" >out 2>err ;;
   esac
+  status=$?
   case $what in
     *changed) expect_out "$SMALL_REPORT$message" ;;
     *) expect_out "$BANNER$message" ;;
@@ -445,9 +451,77 @@ while IFS='|' read -r what change message; do
   expect_unchanged
 done <<'EOF'
 the map locked|:|File is locked by another run ...\n
+the map cannot be locked (a file system without locks)|:|File is locked by another run ...\n
 the map replaced by a copy|cp m.map copy && mv copy m.map|Journal belongs to another file ...\n
-the journal damaged|make_map set m.map.endian_switch-journal 2100 7|Journal is damaged ...\n
+a checksum of the journal altered|make_map set $JOURNAL 2100 7|Journal is damaged ...\n
+a byte of its first 32 altered|make_map set $JOURNAL 5 7|Journal is damaged ...\n
+its first sector zeroed|dd if=/dev/zero of=$JOURNAL bs=512 count=1 conv=notrunc status=none|Journal is damaged ...\n
+it cut below 512 bytes|truncate -s 300 $JOURNAL|Journal is damaged ...\n
+it replaced by zeros of its size|head -c $(stat -c %s $JOURNAL) /dev/zero >$JOURNAL|Journal is damaged ...\n
+it replaced by a folder|rm $JOURNAL $(by_inode) && mkdir $(by_inode)|Journal is not a regular file ...\n
 a value of the map changed|make_map set m.map 20000 7|Map changed since the interrupted conversion ...\n
+EOF
+
+begin "a journal left by a crash, replaced by a FIFO: refused at once, nothing touched"
+small_map
+signalled endian_switch_small_blocks KILL pwrite64 18
+cp m.map "$WORK/killed.map"
+rm "$JOURNAL" "$(by_inode)" && mkfifo "$(by_inode)"
+printf 'm.map\n' | timeout 10 "$BIN/endian_switch_small_blocks" >out 2>err
+status=$?
+expect_out "${BANNER}Journal is not a regular file ...\n"
+expect_status 1
+expect_same m.map "$WORK/killed.map"
+[ -p "$(by_inode)" ] || bad "the FIFO is gone"
+
+# The journal of a conversion killed halfway is found, and the conversion
+# finished, whatever name of the map the next run is given and whoever
+# may write the map: through a hard link or after a rename in the same
+# folder; when only the name made of the map's name is left, as earlier
+# versions left it; by a user who may not list the folder (0733), or not
+# even write it (0711), who then cannot remove the journal and marks it
+# finished, so that the run after passes it by and converts the map back,
+# not crash-safe; or after a kill while the journal was written, whatever
+# that left.
+while IFS='|' read -r what kill change answer runner; do
+  begin "a conversion killed at write $kill, finished $what"
+  small_map
+  chmod 666 m.map
+  signalled endian_switch_small_blocks KILL pwrite64 "$kill"
+  eval "$change"
+  if [ "$runner" = unprivileged ]; then
+    run_unprivileged "$answer\n" endian_switch_small_blocks
+  else
+    run "$answer\n" endian_switch_small_blocks
+  fi
+  expect_out "$SMALL_REPORT$WRITING$NORMAL"
+  expect_status 0
+  cmp -s "$answer" "$CONVERTED" || bad "the map is not converted exactly once"
+  if [ "$runner" = unprivileged ]; then chmod 755 locked; fi
+  case $what in
+    *0711*)
+      expect_err "^endian_switch: the journal beside the map, $(cd locked && by_inode): cannot be removed \(Permission denied\); marked finished, the next run passes it by: remove it\$"
+      chmod 711 locked
+      run_unprivileged "$answer\n" endian_switch_small_blocks
+      chmod 755 locked
+      expect_out "$SMALL_REPORT$WRITING$NORMAL"
+      expect_status 0
+      expect_err "^$NOT_CRASH_SAFE: the journal of a finished conversion cannot be removed\$"
+      cmp -s "$answer" "$WORK/small.map" || bad "the next run did not convert the map back"
+      ;;
+    *)
+      expect_no_err
+      [ "$(ls -A . ${runner:+locked} | grep -vx -e out -e err -e locked -e '' -e 'locked:' -e '.:')" = "${answer##*/}" ] ||
+        bad "left beside the map: $(ls -A . ${runner:+locked})"
+      ;;
+  esac
+done <<'EOF'
+through a hard link|18|ln m.map h.map && rm m.map|h.map|
+after a rename|18|mv m.map n.map|n.map|
+with only the name earlier versions gave it|18|rm $(by_inode)|m.map|
+by a user who may not list the folder|18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 733 locked|locked/m.map|unprivileged
+by a user who may not write the folder (0711)|18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 711 locked|locked/m.map|unprivileged
+after a kill while its journal was written, that file damaged|5|make_map set $(by_inode).new 5 7|m.map|
 EOF
 
 summary
