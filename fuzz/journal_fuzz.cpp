@@ -5,8 +5,8 @@
 //     another map;
 //   even: the rest is a map's data. The journal the tool makes of it must
 //     read back as the same record; changed in one byte or cut short, it
-//     is refused as damaged or thrown away as unfinished (or, for a byte of
-//     the commit record's unused part, still read as the same record).
+//     is refused as damaged (or, for a byte of the integrity record's
+//     unused part, still read as the same record), never thrown away.
 //     On the same data, any mix of sectors in the old and the new order is
 //     brought to either order, and a sector changed in one byte is in
 //     neither.
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "block_io.h"
 #include "journal.h"
 
 namespace {
@@ -73,9 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t change = in.take();
   const std::uint8_t new_sectors = in.take();
 
-  char map_path[64], journal_path[96];
+  char map_path[64], journal_path[128], link_path[128];
   std::snprintf(map_path, sizeof map_path, "%s/m.map", scratch());
-  std::snprintf(journal_path, sizeof journal_path, "%s/m.map.endian_switch-journal", scratch());
 
   // The map: a header of the input's first bytes, then whole 4-byte values.
   std::vector<unsigned char> map(zeb::header_bytes, 0);
@@ -86,7 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int mapfile = open(map_path, O_RDONLY);
   struct stat status;
   zeb::journal_place place;
-  if (mapfile < 0 || fstat(mapfile, &status) != 0 || !zeb::find_journal_place(map_path, place)) std::abort();
+  if (mapfile < 0 || fstat(mapfile, &status) != 0 || !zeb::find_journal_place(map_path, status, place)) std::abort();
+  std::snprintf(journal_path, sizeof journal_path, "%s/%s", scratch(), place.name);
+  std::snprintf(link_path, sizeof link_path, "%s/%s", scratch(), place.by_name);
   zeb::journal j;
 
   if (what & 1) {
@@ -95,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (found == zeb::journal_found::ready) {
       FUZZ_CHECK(j.record.inode == status.st_ino && j.record.map_size == status.st_size);
       FUZZ_CHECK(j.record.data_end >= zeb::header_bytes && j.record.data_end <= j.record.map_size);
-      close(j.fd);
     }
+    if (found == zeb::journal_found::ready || found == zeb::journal_found::finished) close(j.fd);
   } else {
     zeb::journal_record record = {};
     record.device = status.st_dev;
@@ -104,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     record.map_size = status.st_size;
     record.data_end = zeb::header_bytes + static_cast<std::int64_t>(data_bytes);
     std::memcpy(record.header, map.data(), zeb::header_bytes);
-    FUZZ_CHECK(zeb::make_journal(place, mapfile, record, block, sums, never, j) == zeb::journal_made::made);
+    FUZZ_CHECK(zeb::make_journal(place, mapfile, status, record, block, never, j) == zeb::journal_made::made);
     close(j.fd);
 
     FUZZ_CHECK(zeb::find_journal(place, status, j) == zeb::journal_found::ready);
@@ -139,11 +141,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     put_file(journal_path, journal.data(), journal.size());
     const zeb::journal_found found = zeb::find_journal(place, status, j);
     const bool commit_padding = !(change & 0x80) && where >= 32 && where < 512;
-    FUZZ_CHECK(found == zeb::journal_found::damaged || found == zeb::journal_found::unfinished ||
+    FUZZ_CHECK(found == zeb::journal_found::damaged ||
                (found == zeb::journal_found::ready && commit_padding && same_record(j.record, record)));
     if (found == zeb::journal_found::ready) close(j.fd);
   }
   unlink(journal_path);
+  unlink(link_path);
   unlink(map_path);
   close(mapfile);
   close(place.folder);

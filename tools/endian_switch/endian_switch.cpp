@@ -245,7 +245,6 @@ pass_end over_blocks(std::int64_t to, bool stoppable, Step step) {
 
 // Says what became of a journal whose map is now in one byte order.
 void report_journal_end(const run& r, zeb::journal_end end, bool converted) {
-  if (end == zeb::journal_end::removed) return;
   char what[sizeof r.place.by_name + 40];
   std::snprintf(what, sizeof what, "the journal beside the map, %s", r.journal.found_as);
   char reason[256];
@@ -291,8 +290,11 @@ bool put_back(run& r) {
   return true;
 }
 
-// The one place where a run that does not convert the map ends. What it
-// leaves, and what it says:
+// The one place where a run ends. What it leaves, and what it says:
+//   converted: the map converted exactly once and durable, "Normal
+//     termination ..." said; the journal removed (or marked finished, or
+//     named on standard error when it cannot be removed); status 0.
+//   Otherwise what the run changed is put back first, then:
 //   the map in its first order (never written, or put back and durable),
 //     its journal gone: the failure's line and status 1; status 2 and a
 //     line on standard error when standard output failed; for a signal,
@@ -300,13 +302,21 @@ bool put_back(run& r) {
 //     that signal;
 //   the map as the run found it, in the middle of a conversion cut short
 //     (a refusal while recovering): the failure's line and status 1, the
-//     journal kept;
+//     journal kept; for a signal, "Interrupted ... run again to finish the
+//     conversion";
 //   the map partly converted, as it could not be put back: the journal is
 //     kept and the next run finishes the conversion ("Not put back ... run
-//     again to finish the conversion", or for a signal "Interrupted ... run
-//     again to finish the conversion"); without a journal, "... file left
-//     partly converted".
-[[noreturn]] void end_run(run& r, const char* failure) {
+//     again to finish the conversion" after the failure's line, or
+//     "Interrupted ... run again to finish the conversion"); without a
+//     journal, "... file left partly converted".
+[[noreturn]] void end_run(run& r, const char* failure, bool converted = false) {
+  if (converted) {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, nullptr);
+    if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), true);
+    stop(0);
+  }
   const bool first_order = put_back(r);
   const bool broken = r.changed && !first_order;
   if (signalled()) {
@@ -320,15 +330,6 @@ bool put_back(run& r) {
   }
   if (broken) say(r.journaled ? "Not put back ... run again to finish the conversion\n" : "Not put back ... file left partly converted\n");
   stop(1);  // status 2 when standard output failed
-}
-
-// A run that converted the map, made it durable and said so.
-[[noreturn]] void end_converted(run& r) {
-  sigset_t all;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, nullptr);
-  if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), true);
-  stop(0);
 }
 
 // --- the phases -----------------------------------------------------------
@@ -478,9 +479,12 @@ void convert(run& r) {
   if (output_error != 0) end_run(r, nullptr);
   posix_fadvise(r.map, header_bytes, 0, POSIX_FADV_SEQUENTIAL);
   const pass_end converted = over_blocks(r.data_end, true, [&](std::int64_t at, std::int64_t bytes) {
-    if (r.recovering) return bring_block(r, at, bytes, true, true);
-    const char* failure = reverse_block(r, at, bytes);
-    if (failure == nullptr) r.converted_to = at + bytes;
+    const char* failure = r.recovering ? bring_block(r, at, bytes, true, true) : reverse_block(r, at, bytes);
+    if (failure != nullptr) return failure;
+    if (!r.recovering) r.converted_to = at + bytes;
+    // The disk starts on each block while the next is converted, so that
+    // making the map durable at the end waits for little.
+    sync_file_range(r.map, at, bytes, SYNC_FILE_RANGE_WRITE);
     return failure;
   });
   if (converted.failure != nullptr || converted.stopped) end_run(r, converted.failure);
@@ -495,8 +499,7 @@ void convert(run& r) {
   if (fdatasync(r.map) != 0 && errno != EINVAL) end_run(r, "Cannot close file ...");
   if (signalled()) end_run(r, nullptr);
   say("Normal termination ...\n");
-  if (output_error != 0) end_run(r, nullptr);
-  end_converted(r);
+  end_run(r, nullptr, output_error == 0);
 }
 
 }  // namespace

@@ -134,21 +134,17 @@ journal_found check_journal(const struct stat& map, journal& j) {
   return journal_found::ready;
 }
 
-// Opens the journal of one name. A file that is not a regular one is never
-// opened: a FIFO would block, a device may act on being opened.
-journal_found open_journal(const journal_place& place, const char* name, journal& j) {
-  struct stat named, opened;
-  if (fstatat(place.folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? journal_found::none : journal_found::unreadable;
-  if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
+// Opens the journal found under `name` (a regular file, as `named` says),
+// for writing where permitted. The file is never opened if it is not a
+// regular one: a FIFO would block, a device may act on being opened.
+bool open_journal(const journal_place& place, const char* name, const struct stat& named, journal& j) {
   constexpr int flags = O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
   j.fd = above_standard_streams(openat(place.folder, name, O_RDWR | flags));
   if (j.fd < 0) j.fd = above_standard_streams(openat(place.folder, name, O_RDONLY | flags));
-  if (j.fd < 0) return journal_found::unreadable;
+  if (j.fd < 0) return false;
   j.found_as = name;
-  if (fstat(j.fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != named.st_ino)
-    return journal_found::not_a_file;  // replaced between the two looks
-  return journal_found::ready;
+  struct stat opened;
+  return fstat(j.fd, &opened) == 0 && opened.st_ino == named.st_ino;  // not replaced in between
 }
 
 // Follows the symbolic links of the name's last part, so that the journal
@@ -202,10 +198,15 @@ bool find_journal_place(const char* map_name, const struct stat& map, journal_pl
 
 journal_found find_journal(const journal_place& place, const struct stat& map, journal& found) {
   for (const char* name : {place.name, place.by_name}) {
+    struct stat named;
     if (name[0] == '\0') continue;
-    journal_found kind = open_journal(place, name, found);
-    if (kind == journal_found::none) continue;
-    if (kind == journal_found::ready) kind = check_journal(map, found);
+    if (fstatat(place.folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return journal_found::unreadable;
+    }
+    if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
+    const journal_found kind =
+        open_journal(place, name, named, found) ? check_journal(map, found) : journal_found::unreadable;
     if (kind != journal_found::ready && kind != journal_found::finished && found.fd >= 0) {
       close(found.fd);
       found.fd = -1;

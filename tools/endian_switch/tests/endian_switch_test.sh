@@ -185,6 +185,18 @@ refused m.map "$WARNING$(report 10 2 -3 4)Negative number of sections ...\n"
 make_map make m.map host 10 -2 -3 0 60
 converted "$(report 10 -2 -3 0)$NORMAL" 0 1
 
+begin "a sparse map stays sparse: pages of zeros are not written"
+# 4096 x 1024 x 2 reals, 32 MiB: its header and one row of values, then a hole.
+make_map header m.map other 4096 1024 2 2
+head -c 16384 /dev/urandom >>m.map
+truncate -s $((1024 + 4096 * 1024 * 2 * 4)) m.map
+make_map swapped m.map expected 16384 4
+run 'm.map\n' endian_switch
+expect_out "$BANNER$(report 4096 1024 2 2)$WRITING$NORMAL"
+expect_status 0
+expect_same m.map expected
+[ "$(stat -c %b m.map)" -lt 100 ] || bad "$(stat -c %b m.map) blocks of 512 bytes allocated"
+
 # --- failed writes ---------------------------------------------------------------------
 
 begin "the header cannot be written back"

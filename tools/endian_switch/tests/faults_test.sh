@@ -202,6 +202,8 @@ made_once() {
   cp "$WORK/$1.map" m.map && CONVERTED=$WORK/$1.converted
 }
 
+by_inode() { echo "endian_switch-journal.$(stat -c %i m.map)"; }
+
 # A map of 3000 x 200 x 2 values of mode 1: 2.4 MB, three passes of the
 # buffer, so that a failure can come after rows were already converted.
 big_map() { made_once big other 3000 200 2 1 2400000 2; }
@@ -313,6 +315,16 @@ expect_status 1
 expect_no_err
 expect_unchanged
 
+begin "the journal's removal cannot be made durable: converted, status 0, said on standard error"
+big_map
+journal=$(by_inode)
+inject fsync 3 EIO "$PWD"
+expect_out "$BIG_REPORT$WRITING$NORMAL"
+expect_status 0
+expect_err "^endian_switch: the journal beside the map, $journal: removed, but its folder could not be synced \\(Input/output error\\)\$"
+cmp -s m.map "$CONVERTED" || bad "the map is not converted"
+[ "$(ls -A | grep -vx -e out -e err)" = m.map ] || bad "left beside the map: $(ls -A)"
+
 begin "a read error inside the name: refused, no shorter name is opened"
 make_map make m. host 10 8 3 2
 make_map make m.map host 10 8 3 2
@@ -333,7 +345,6 @@ expect_unchanged
 # The journal's name made of the map's name; the one made of its inode is
 # another name of the same file, and the one it is written under first.
 JOURNAL=m.map.endian_switch-journal
-by_inode() { echo "endian_switch-journal.$(stat -c %i m.map)"; }
 INTERRUPTED='Interrupted ... file left in its original byte order\n'
 
 # signalled BINARY SIGNAL CALL WHEN [PATH]: runs BINARY on m.map with
