@@ -175,13 +175,13 @@ bool find_journal_place(const char* map_name, const struct stat& map, journal_pl
   const char* folder = slash == path ? "/" : slash != nullptr ? path : ".";
   std::snprintf(place.name, sizeof place.name, "endian_switch-journal.%ju", static_cast<std::uintmax_t>(map.st_ino));
   std::snprintf(place.making, sizeof place.making, "%s.new", place.name);
+  const std::size_t base_length = std::strlen(base);
   place.by_name[0] = '\0';
-  if (std::strlen(base) + sizeof by_name_suffix <= sizeof place.by_name)
-    std::snprintf(place.by_name, sizeof place.by_name, "%s%s", base, by_name_suffix);
-  char base_copy[NAME_MAX + 1];
-  if (std::strlen(base) >= sizeof base_copy) return errno = ENAMETOOLONG, false;
-  std::strcpy(base_copy, base);
-  if (slash != nullptr && slash != path) *slash = '\0';
+  if (base_length + sizeof by_name_suffix <= sizeof place.by_name) {
+    std::memcpy(place.by_name, base, base_length);
+    std::memcpy(place.by_name + base_length, by_name_suffix, sizeof by_name_suffix);
+  }
+  if (slash != nullptr && slash != path) *slash = '\0';  // the folder's path ends; the base stays
 
   // A folder that may be searched but not read is still the place: the
   // journal is found by name, and its file system is synced instead.
@@ -191,7 +191,7 @@ bool find_journal_place(const char* map_name, const struct stat& map, journal_pl
     place.folder = above_standard_streams(open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (place.folder < 0) return false;
   struct stat named;
-  if (fstatat(place.folder, base_copy, &named, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (fstatat(place.folder, base, &named, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (named.st_dev != map.st_dev || named.st_ino != map.st_ino) return errno = ESTALE, false;
   return true;
 }

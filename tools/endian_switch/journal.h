@@ -72,7 +72,7 @@ struct journal_place {
   int folder = -1;          // the map file's own folder, symbolic links followed
   bool folder_syncs;        // false: opened for searching only, its file system is synced instead
   char name[48];            // endian_switch-journal.INODE
-  char making[48];          // the name while it is written
+  char making[sizeof name + 4];  // the name while it is written: NAME.new
   char by_name[NAME_MAX + 1];  // MAP.endian_switch-journal; empty when too long
 };
 
