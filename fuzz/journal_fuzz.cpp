@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (what & 1) {
     put_file(journal_path, in.p, in.n);
-    const zeb::journal_found found = zeb::find_journal(place, status, j);
+    const zeb::journal_found found = zeb::find_journal(place, mapfile, status, j);
     if (found == zeb::journal_found::ready) {
       FUZZ_CHECK(j.record.inode == status.st_ino && j.record.map_size == status.st_size);
       FUZZ_CHECK(j.record.data_end >= zeb::header_bytes && j.record.data_end <= j.record.map_size);
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(zeb::make_journal(place, mapfile, status, record, block, never, j) == zeb::journal_made::made);
     close(j.fd);
 
-    FUZZ_CHECK(zeb::find_journal(place, status, j) == zeb::journal_found::ready);
+    FUZZ_CHECK(zeb::find_journal(place, mapfile, status, j) == zeb::journal_found::ready);
     FUZZ_CHECK(same_record(j.record, record));
 
     // Sectors in either order, chosen by the input, brought to each order.
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (change & 0x80) journal.resize(where);
     else journal[where] ^= change | 1;
     put_file(journal_path, journal.data(), journal.size());
-    const zeb::journal_found found = zeb::find_journal(place, status, j);
+    const zeb::journal_found found = zeb::find_journal(place, mapfile, status, j);
     const bool commit_padding = !(change & 0x80) && where >= 32 && where < 512;
     FUZZ_CHECK(found == zeb::journal_found::damaged ||
                (found == zeb::journal_found::ready && commit_padding && same_record(j.record, record)));

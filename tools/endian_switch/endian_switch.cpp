@@ -101,6 +101,23 @@ void on_signals(void (*action)(int)) {
 
 bool signalled() { return pending_signal != 0; }
 
+// What a second signal says, while the map is put back, before it ends the
+// run at once.
+const char* last_words = "";
+std::size_t last_words_length = 0;
+
+extern "C" void die_at_once(int sig) {
+  (void)!write(STDOUT_FILENO, last_words, last_words_length);
+  struct sigaction a = {};
+  a.sa_handler = SIG_DFL;
+  sigaction(sig, &a, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+}
+
 // Ends by the signal itself, so that a calling shell sees an interrupted
 // command (status 128 + n) and its loop stops. SIGQUIT would leave a core
 // file beside the map: the process is made undumpable first.
@@ -273,7 +290,12 @@ void report_journal_end(const run& r, zeb::journal_end end, bool converted) {
 // map is in its first order again; false when it is left as the run found
 // it in the middle of a conversion, or could not be put back.
 bool put_back(run& r) {
-  on_signals(SIG_DFL);
+  last_words = r.journaled ? "Interrupted ... run again to finish the conversion\n"
+                           : "Interrupted ... file left partly converted\n";
+  last_words_length = std::strlen(last_words);
+  prctl(PR_SET_DUMPABLE, 0);
+  on_signals(die_at_once);
+  bool first_order = true;
   if (r.changed) {
     const pass_end back = over_blocks(r.recovering ? r.data_end : r.converted_to, false, [&](std::int64_t at, std::int64_t bytes) {
       return r.recovering ? bring_block(r, at, bytes, false, true) : reverse_block(r, at, bytes);
@@ -281,13 +303,14 @@ bool put_back(run& r) {
     // A crashed run may have converted the whole header; this one only
     // what landed.
     const std::size_t header_changed = r.recovering ? header_bytes : r.header_landed;
-    if (back.failure != nullptr || zeb::write_at(r.map, r.original, header_changed, 0) != transfer::done) return false;
-    if (fdatasync(r.map) != 0 && errno != EINVAL) return false;  // (a special file has nothing to sync)
+    first_order = back.failure == nullptr && zeb::write_at(r.map, r.original, header_changed, 0) == transfer::done &&
+                  (fdatasync(r.map) == 0 || errno == EINVAL);  // (a special file has nothing to sync)
   } else if (r.recovering) {
-    return false;
+    first_order = false;
   }
-  if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
-  return true;
+  if (first_order && r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
+  on_signals(SIG_DFL);  // what is left to do is to say so
+  return first_order;
 }
 
 // The one place where a run ends. What it leaves, and what it says:
@@ -361,12 +384,13 @@ void look_for_journal(run& r) {
     return;
   }
   if (!zeb::find_journal_place(r.name, r.status, r.place)) end_run(r, "Cannot look for a journal ...");
-  switch (zeb::find_journal(r.place, r.status, r.journal)) {
+  switch (zeb::find_journal(r.place, r.map, r.status, r.journal)) {
     case zeb::journal_found::none: return;
     case zeb::journal_found::ready: r.recovering = r.journaled = true; return;
     case zeb::journal_found::finished: r.stale_journal = true; return;
     case zeb::journal_found::damaged: end_run(r, "Journal is damaged ...");
     case zeb::journal_found::other_file: end_run(r, "Journal belongs to another file ...");
+    case zeb::journal_found::foreign: end_run(r, "Journal belongs to another user ...");
     case zeb::journal_found::not_a_file: end_run(r, "Journal is not a regular file ...");
     case zeb::journal_found::unreadable: end_run(r, "Cannot read journal ...");
   }
@@ -440,6 +464,9 @@ void prepare_journal(run& r) {
       return bring_block(r, at, bytes, true, false);
     });
     if (checked.failure != nullptr || checked.stopped) end_run(r, checked.failure);
+    // (Without it, the journal is still found under the name this run was
+    // given, as before.)
+    zeb::name_journal(r.place, r.journal);
     return;
   }
 
@@ -456,6 +483,7 @@ void prepare_journal(run& r) {
       case zeb::journal_made::made: r.journaled = true; break;
       case zeb::journal_made::impossible: r.no_journal = std::strerror(errno); break;
       case zeb::journal_made::exists: end_run(r, "File is locked by another run ...");
+      case zeb::journal_made::not_a_file: end_run(r, "Journal is not a regular file ...");
       case zeb::journal_made::read_failed: end_run(r, "fread failed during data read ...");
       case zeb::journal_made::not_seekable: end_run(r, "fseek failed before data read ...");
       case zeb::journal_made::stopped: end_run(r, nullptr);

@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -31,10 +32,19 @@ constexpr std::int64_t sums_at = 2048;  // integrity record, identity, header
 
 // Offsets in the identity sector (bytes 512-1023).
 constexpr int device_at = 512 + 8, inode_at = 512 + 16, size_at = 512 + 24, end_at = 512 + 32,
-              count_at = 512 + 40, by_name_at = 512 + 48, header_at = 1024;
+              count_at = 512 + 40, by_name_at = 512 + 48, birth_at = by_name_at + NAME_MAX + 1,
+              header_at = 1024;
 
 // Offsets in the integrity record.
 constexpr int length_at = 8, digest_at = 16, self_at = 24;
+
+// When the map was made, so that a file put in its place, even one that
+// the file system gave the same inode number, is found to be another.
+std::uint64_t birth_of(int fd) {
+  struct statx x;
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &x) != 0 || (x.stx_mask & STATX_BTIME) == 0) return 0;
+  return static_cast<std::uint64_t>(x.stx_btime.tv_sec) * 1000000000u + x.stx_btime.tv_nsec;
+}
 
 std::uint64_t checksum(const void* bytes, std::size_t count) { return XXH3_64bits(bytes, count); }
 
@@ -72,7 +82,11 @@ bool remove_names(const journal_place& place, int fd, std::initializer_list<cons
   if (fstat(fd, &own) != 0) return false;
   for (const char* name : names) {
     struct stat there;
-    if (name[0] == '\0' || fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (name[0] == '\0') continue;
+    if (fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return false;
+    }
     if (there.st_ino == own.st_ino && unlinkat(place.folder, name, 0) != 0) return false;
   }
   return true;
@@ -88,7 +102,7 @@ void discard(const journal_place& place, int fd) {
 }
 
 // What the journal open as `j.fd` is, its record filled in when ready.
-journal_found check_journal(const struct stat& map, journal& j) {
+journal_found check_journal(int mapfile, const struct stat& map, journal& j) {
   struct stat status;
   unsigned char head[sums_at];
   if (fstat(j.fd, &status) != 0) return journal_found::unreadable;
@@ -123,6 +137,7 @@ journal_found check_journal(const struct stat& map, journal& j) {
   r.map_size = static_cast<std::int64_t>(get(head + size_at));
   r.data_end = static_cast<std::int64_t>(get(head + end_at));
   std::memcpy(r.header, head + header_at, header_bytes);
+  r.birth = get(head + birth_at);
   const std::uint64_t count = get(head + count_at);
   if (std::memcmp(head + record_bytes, magic, sizeof magic) != 0 || r.data_end < header_bytes ||
       r.data_end > r.map_size || count != (length - sums_at) / 8 ||
@@ -130,7 +145,9 @@ journal_found check_journal(const struct stat& map, journal& j) {
     return journal_found::damaged;
   // The device is not compared: some devices are numbered anew at every
   // start of the system, and the journal lies in the map's own folder.
-  if (r.inode != map.st_ino || r.map_size != map.st_size) return journal_found::other_file;
+  const std::uint64_t birth = birth_of(mapfile);
+  if (r.inode != map.st_ino || r.map_size != map.st_size || (r.birth != 0 && birth != 0 && r.birth != birth))
+    return journal_found::other_file;
   return journal_found::ready;
 }
 
@@ -196,7 +213,7 @@ bool find_journal_place(const char* map_name, const struct stat& map, journal_pl
   return true;
 }
 
-journal_found find_journal(const journal_place& place, const struct stat& map, journal& found) {
+journal_found find_journal(const journal_place& place, int mapfile, const struct stat& map, journal& found) {
   for (const char* name : {place.name, place.by_name}) {
     struct stat named;
     if (name[0] == '\0') continue;
@@ -205,8 +222,9 @@ journal_found find_journal(const journal_place& place, const struct stat& map, j
       return journal_found::unreadable;
     }
     if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
+    if (named.st_uid != map.st_uid && named.st_uid != geteuid() && named.st_uid != 0) return journal_found::foreign;
     const journal_found kind =
-        open_journal(place, name, named, found) ? check_journal(map, found) : journal_found::unreadable;
+        open_journal(place, name, named, found) ? check_journal(mapfile, map, found) : journal_found::unreadable;
     if (kind != journal_found::ready && kind != journal_found::finished && found.fd >= 0) {
       close(found.fd);
       found.fd = -1;
@@ -218,8 +236,14 @@ journal_found find_journal(const journal_place& place, const struct stat& map, j
 
 journal_made make_journal(const journal_place& place, int mapfile, const struct stat& map,
                           journal_record& record, unsigned char* block, bool (*stop)(), journal& made) {
-  // What an earlier run left under this name was never committed.
-  unlinkat(place.folder, place.making, 0);
+  // What an earlier run left under this name was never committed. A file
+  // with another name too, or one that is not a file, is not one of those.
+  struct stat left;
+  if (fstatat(place.folder, place.making, &left, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(left.st_mode)) return journal_made::not_a_file;
+    if (left.st_nlink > 1) return journal_made::exists;
+    unlinkat(place.folder, place.making, 0);
+  }
   const int fd = above_standard_streams(openat(place.folder, place.making,
                                                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   if (fd < 0) return errno == EEXIST ? journal_made::exists : journal_made::impossible;
@@ -227,6 +251,7 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
   (void)!fchown(fd, map.st_uid, map.st_gid);
   (void)!fchmod(fd, map.st_mode & 0666);
   std::memcpy(record.by_name, place.by_name, sizeof record.by_name);
+  record.birth = birth_of(mapfile);
 
   unsigned char head[sums_at] = {};
   std::memcpy(head + record_bytes, magic, sizeof magic);
@@ -237,6 +262,7 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
   const std::int64_t count = sectors_of(record.data_end - header_bytes);
   put(head + count_at, static_cast<std::uint64_t>(count));
   std::memcpy(head + by_name_at, record.by_name, std::strlen(record.by_name));
+  put(head + birth_at, record.birth);
   std::memcpy(head + header_at, record.header, header_bytes);
   XXH3_state_t state;
   XXH3_INITSTATE(&state);
@@ -273,13 +299,9 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
   // The journal is whole and durable before it takes its names, and they
   // are durable before the map's first byte changes. No file of those
   // names can be there (the map is locked, and none was found): one that
-  // is must not be replaced. A file system without hard links keeps the
-  // name made of the inode alone.
-  if (place.by_name[0] != '\0' && linkat(place.folder, place.making, place.folder, place.by_name, 0) != 0 &&
-      errno == EEXIST) {
-    discard(place, fd);
-    return journal_made::exists;
-  }
+  // is must not be replaced. The name made of the inode comes first, so
+  // that whatever a crash keeps of the two leads every name of the map
+  // to the journal. A file system without hard links keeps that one alone.
   int renamed = renameat2(place.folder, place.making, place.folder, place.name, RENAME_NOREPLACE);
   if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
     struct stat there;
@@ -287,7 +309,8 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
               : errno != ENOENT                                                 ? -1
                                                         : renameat(place.folder, place.making, place.folder, place.name);
   }
-  if (renamed != 0) {
+  if (renamed != 0 || (place.by_name[0] != '\0' &&
+                       linkat(place.folder, place.name, place.folder, place.by_name, 0) != 0 && errno == EEXIST)) {
     const journal_made why = errno == EEXIST ? journal_made::exists : journal_made::impossible;
     discard(place, fd);
     return why;
@@ -300,6 +323,11 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
   made.found_as = place.name;
   made.record = record;
   return journal_made::made;
+}
+
+bool name_journal(const journal_place& place, const journal& j) {
+  if (std::strcmp(j.found_as, place.name) == 0) return true;
+  return linkat(place.folder, j.found_as, place.folder, place.name, 0) == 0 && sync_folder(place, j.fd);
 }
 
 journal_end end_journal(const journal_place& place, journal& j) {

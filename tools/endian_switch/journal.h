@@ -17,11 +17,13 @@
 // one earlier versions gave it), so that a file put in the map's place
 // since (a copy: another inode) is found to be another file, not taken
 // for a whole map. The journal is written whole under a third name
-// (INODE name + .new), made durable, and only then given its names: a file
-// of those names has been complete, so one that no longer verifies was
-// damaged since, and is refused, never thrown away. What is left under
-// the third name was never committed, and the map was never touched after
-// it: it is thrown away.
+// (INODE name + .new), made durable, and only then renamed to the name
+// made of the inode, and given the other name: a file of those names has
+// been complete, so one that no longer verifies was damaged since, and is
+// refused, never thrown away. What is left under the third name was never
+// committed, and the map was never touched after it: it is thrown away.
+// Only journals owned by the map's owner, the runner or root are trusted:
+// anyone else who may write the folder could steer a conversion with one.
 //
 // Layout (the host's byte order; the tools run on x86-64 only):
 //   sector 0     integrity record: magic (ZEBJRNL1 while the conversion
@@ -30,7 +32,8 @@
 //                of the record's first 24 bytes
 //   bytes 512-1023   magic, device, inode, map size, end of the data
 //                    pass, number of sector checksums, the name made of
-//                    the map's name (zero-terminated)
+//                    the map's name (256 bytes, zero-terminated), the
+//                    map's birth time in nanoseconds (0: not known)
 //   bytes 1024-2047  the map header as it was before the conversion
 //   from 2048    one XXH3-64 per data sector, in file order (the last
 //                sector may be short: its checksum covers its bytes only)
@@ -88,6 +91,7 @@ struct journal_record {
   std::int64_t data_end;  // the data pass covers bytes [1024, data_end)
   unsigned char header[header_bytes];  // as it was before the conversion
   char by_name[NAME_MAX + 1];  // its name made of the map's name when made, or empty
+  std::uint64_t birth;         // the map's birth time in nanoseconds, 0 if not known
 };
 
 struct journal {
@@ -101,7 +105,8 @@ enum class journal_found {
   ready,        // a journal of this map: the conversion may be unfinished
   finished,     // one whose conversion is known finished: of no more use
   damaged,      // its bytes no longer agree with each other
-  other_file,   // a journal of another file (size, or inode)
+  other_file,   // a journal of another file (size, inode, birth)
+  foreign,      // owned by someone other than the map's owner, the runner and root
   not_a_file,   // a folder, a FIFO, a device, a link: never opened
   unreadable,   // it cannot be opened or read
 };
@@ -110,16 +115,23 @@ enum class journal_found {
 // made of its inode and then under the one made of its name. `found`
 // holds it when it is ready or finished (opened for writing where
 // permitted, so that it can be marked finished later).
-journal_found find_journal(const journal_place& place, const struct stat& map, journal& found);
+journal_found find_journal(const journal_place& place, int mapfile, const struct stat& map, journal& found);
 
-enum class journal_made { made, impossible, exists, read_failed, not_seekable, stopped };
+// Gives a journal found only under the name made of the map's name (an
+// earlier version's) the name made of the inode too, so that a run given
+// another name of the map finds it after a crash of this one.
+bool name_journal(const journal_place& place, const journal& j);
+
+enum class journal_made { made, impossible, exists, not_a_file, read_failed, not_seekable, stopped };
 
 // Writes the journal of the map, reading every data sector once through
 // `block` (block_bytes), makes it durable and gives it its names; with the
 // owner and permissions of the map where it may, so that whoever may
 // convert the map may finish it. `stop` is asked at every block; when it
 // says yes, or when anything fails, nothing is left. `exists`: a file of
-// the name it is written under is there and cannot be removed.
+// one of its names is there and must not be removed (a run that took no
+// lock may be writing it); `not_a_file`: a folder or the like has the name
+// it is written under.
 // `impossible` (errno set): it could not be written. The record's name
 // made of the map's name is filled in here.
 journal_made make_journal(const journal_place& place, int mapfile, const struct stat& map,

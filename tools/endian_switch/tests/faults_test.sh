@@ -325,6 +325,27 @@ expect_err "^endian_switch: the journal beside the map, $journal: removed, but i
 cmp -s m.map "$CONVERTED" || bad "the map is not converted"
 [ "$(ls -A | grep -vx -e out -e err)" = m.map ] || bad "left beside the map: $(ls -A)"
 
+begin "the journal cannot be looked at before its removal: marked finished, the next run converts back"
+big_map
+printf 'm.map\n' >"$WORK/answers"
+strace -o "$WORK/calls" -e trace=newfstatat "$BIN/endian_switch" <"$WORK/answers" >/dev/null
+# The last look at the name made of the inode: just before its removal.
+when=$(grep -n "\"$(by_inode)\"" "$WORK/calls" | tail -1 | cut -d: -f1)
+big_map
+strace -o /dev/null -e trace=newfstatat -e inject=newfstatat:error=EIO:when="$when" \
+  "$BIN/endian_switch" <"$WORK/answers" >out 2>err
+status=$?
+expect_out "$BIG_REPORT$WRITING$NORMAL"
+expect_status 0
+expect_err "^endian_switch: the journal beside the map, $(by_inode): cannot be removed \\(Input/output error\\); marked finished"
+cmp -s m.map "$CONVERTED" || bad "the map is not converted"
+run 'm.map\n' endian_switch
+expect_out "$BIG_REPORT$WRITING$NORMAL"
+expect_status 0
+expect_no_err
+expect_same m.map "$WORK/big.map"
+[ "$(ls -A | grep -vx -e out -e err)" = m.map ] || bad "left beside the map: $(ls -A)"
+
 begin "a read error inside the name: refused, no shorter name is opened"
 make_map make m. host 10 8 3 2
 make_map make m.map host 10 8 3 2
@@ -386,7 +407,7 @@ begin "a second signal while the map is put back: the run ends at once, the next
 big_map
 # Writes 1 to 3 are the header and two blocks; 4 and 5 put the blocks back.
 signalled endian_switch INT pwrite64 3+2 "$PWD/m.map"
-expect_out "$BIG_REPORT$WRITING"
+expect_out "$BIG_REPORT${WRITING}Interrupted ... run again to finish the conversion\n"
 expect_status 130
 [ -e "$JOURNAL" ] || bad "the journal is gone"
 run 'm.map\n' endian_switch
@@ -454,7 +475,7 @@ while IFS='|' read -r what change message; do
   esac
   status=$?
   case $what in
-    *changed) expect_out "$SMALL_REPORT$message" ;;
+    *changed | *written*) expect_out "$SMALL_REPORT$message" ;;
     *) expect_out "$BANNER$message" ;;
   esac
   expect_status 1
@@ -470,6 +491,8 @@ its first sector zeroed|dd if=/dev/zero of=$JOURNAL bs=512 count=1 conv=notrunc 
 it cut below 512 bytes|truncate -s 300 $JOURNAL|Journal is damaged ...\n
 it replaced by zeros of its size|head -c $(stat -c %s $JOURNAL) /dev/zero >$JOURNAL|Journal is damaged ...\n
 it replaced by a folder|rm $JOURNAL $(by_inode) && mkdir $(by_inode)|Journal is not a regular file ...\n
+it owned by another user, who could steer the conversion|chown 65534 $JOURNAL|Journal belongs to another user ...\n
+the name a new journal is written under taken by a folder|rm $JOURNAL $(by_inode) && cp "$WORK/small.map" m.map && mkdir $(by_inode).new|Journal is not a regular file ...\n
 a value of the map changed|make_map set m.map 20000 7|Map changed since the interrupted conversion ...\n
 EOF
 
@@ -495,10 +518,10 @@ expect_same m.map "$WORK/killed.map"
 # not crash-safe; or after a kill while the journal was written, whatever
 # that left.
 while IFS='|' read -r what kill change answer runner; do
-  begin "a conversion killed at write $kill, finished $what"
+  begin "a conversion killed at $kill, finished $what"
   small_map
   chmod 666 m.map
-  signalled endian_switch_small_blocks KILL pwrite64 "$kill"
+  signalled endian_switch_small_blocks KILL "${kill%:*}" "${kill#*:}"
   eval "$change"
   if [ "$runner" = unprivileged ]; then
     run_unprivileged "$answer\n" endian_switch_small_blocks
@@ -522,17 +545,20 @@ while IFS='|' read -r what kill change answer runner; do
       ;;
     *)
       expect_no_err
-      [ "$(ls -A . ${runner:+locked} | grep -vx -e out -e err -e locked -e '' -e 'locked:' -e '.:')" = "${answer##*/}" ] ||
-        bad "left beside the map: $(ls -A . ${runner:+locked})"
+      left=$(ls -A . ${runner:+locked} | grep -vx -e out -e err -e locked -e '' -e '.*:' -e m.map -e h.map -e n.map)
+      [ -z "$left" ] || bad "left beside the map: $left"
       ;;
   esac
 done <<'EOF'
-through a hard link|18|ln m.map h.map && rm m.map|h.map|
-after a rename|18|mv m.map n.map|n.map|
-with only the name earlier versions gave it|18|rm $(by_inode)|m.map|
-by a user who may not list the folder|18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 733 locked|locked/m.map|unprivileged
-by a user who may not write the folder (0711)|18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 711 locked|locked/m.map|unprivileged
-after a kill while its journal was written, that file damaged|5|make_map set $(by_inode).new 5 7|m.map|
+through a hard link|pwrite64:18|ln m.map h.map && rm m.map|h.map|
+after a rename|pwrite64:18|mv m.map n.map|n.map|
+with only the name earlier versions gave it|pwrite64:18|rm $(by_inode)|m.map|
+by a user who may not list the folder|pwrite64:18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 733 locked|locked/m.map|unprivileged
+by a user who may not write the folder (0711)|pwrite64:18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 711 locked|locked/m.map|unprivileged
+after a kill while its journal was written, that file damaged|pwrite64:5|make_map set $(by_inode).new 5 7|m.map|
+through a hard link, after a kill as it took its first name and one in a run finishing it|renameat2:1|signalled endian_switch_small_blocks KILL pwrite64 10 && ln m.map h.map|h.map|
+through a hard link, after a kill between its two names and one in a run finishing it|linkat:1|signalled endian_switch_small_blocks KILL pwrite64 10 && ln m.map h.map|h.map|
+with only the name earlier versions gave it, after a kill in a run finishing it through that name|pwrite64:18|rm $(by_inode) && signalled endian_switch_small_blocks KILL pwrite64 3 && ln m.map h.map|h.map|
 EOF
 
 summary
