@@ -10,8 +10,7 @@
 #include <unistd.h>
 
 #include "command_line.h"
-#include "input.h"
-#include "text.h"
+#include "engine.h"
 
 namespace zeb {
 
@@ -186,7 +185,7 @@ void fail_read(const channel& ch, outcome o) {
     put("line ");
     number(ch.line);
     put(": cannot read '");
-    put(ch.bad_text);
+    put(std::string_view(ch.bad_text, ch.bad_length));
     put("' as ");
     put(ch.bad_kind);
   } else {
@@ -258,7 +257,7 @@ bool pass_rest(channel& ch) {
 
 }  // namespace
 
-outcome start_record(channel& ch) {
+outcome detail::start_record(channel& ch) {
   if (ch.dropping && !pass_rest(ch)) return outcome::error;
   if (ch.begin == ch.end) {
     ch.begin = ch.end = 0;

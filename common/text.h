@@ -16,7 +16,8 @@
 #include <type_traits>
 
 #include "command_line.h"
-#include "quick_forms.h"
+#include "fixed_output.h"
+#include "quick_numbers.h"
 #include "record_template.h"
 
 namespace zeb {
@@ -31,7 +32,7 @@ enum class outcome : std::uint8_t { done, end_of_file, error };
 inline constexpr int buffer_size = 1 << 16;
 // Bytes past the buffer that quick scans may load and quick writes may
 // overrun: input keeps a NUL right after its data, which stops every scan
-// (the quick path of free-form input looks at 64 bytes from a record's start).
+// (the quick path of free-form input loads 64 bytes at a time).
 inline constexpr int buffer_slack = 64;
 // Free-form input keeps this much of a token longer than the buffer, so a
 // text field of up to this many characters takes any token whole or cut.
@@ -51,7 +52,8 @@ struct channel {
   int items_read = 0;       // items the last read statement gave a value or a null
   const char* label = nullptr;  // for diagnostics: a file name or "standard input"
   const char* bad_kind = nullptr;  // after the outcome error: "an integer", "a real"
-  char bad_text[48] = {};   // after the outcome error: the text that failed
+  char bad_text[47] = {};   // after the outcome error: the text that failed,
+  std::uint8_t bad_length = 0;  // this much of it (it may hold NUL bytes)
   char name[256] = {};
   char buf[buffer_size + buffer_slack];
 };
@@ -91,6 +93,10 @@ inline void require(outcome o, const channel& ch) {
 
 // --- values and items -------------------------------------------------------
 
+namespace detail {
+
+// What a statement's values and items are to the engines: the value to
+// write, or where a read puts what it reads, with its kind.
 struct text_value {
   const char* p;
   std::size_t n;
@@ -117,6 +123,8 @@ struct item {
     text_item a;
   };
 };
+
+}  // namespace detail
 
 namespace detail {
 
@@ -189,7 +197,9 @@ using out_template = detail::checked_template<false, std::remove_cvref_t<T>...>;
 template <typename... T>
 using in_template = detail::checked_template<true, std::remove_cvref_t<T>...>;
 
-// --- the engines (run-time templates; the tests call these directly) -------
+// --- the engines behind the statements (engine.h has the rest) ---------------
+
+namespace detail {
 
 // The parsed form of a template whose text lives for the whole run (a
 // string literal), parsed on first use and kept.
@@ -204,27 +214,53 @@ inline char* reserve_record(channel& ch, std::size_t n) {
   return make_room(ch, n);
 }
 void write_record(std::span<char> record, const record_program& p, const value* values, int count);
-// The next record of an input channel, without its line feed (and without a
-// carriage return before it or at the very end of the input); the view
-// lasts until the next read. Of a record longer than the buffer it gives
-// the first buffer_size characters; the rest is passed over.
-outcome next_record(channel& ch, std::string_view& record);
-// Passes over n records, as n calls of next_record would, but counts whole
-// buffers of lines at a time; gives the outcome of the last.
-outcome skip_records(channel& ch, std::int64_t n);
 outcome read_record(channel& ch, const record_program& p, item* items, int count);
 outcome read_record(std::span<const char> record, const record_program& p, item* items, int count);
-// Free-form input. A statement whose items are all numbers first tries
-// the quick path, which takes a record of plain numbers on one line;
-// anything else goes to the general engine from the record's start.
+// Free-form input into items known at run time: a statement of numbers
+// that the quick path takes, or else the general engine.
 outcome read_free(channel& ch, item* items, int count);
-// The general engine alone: the tests hold the quick path against it.
-outcome read_free_general(channel& ch, item* items, int count);
-// The quick path on processors with 64-byte byte permutation, for up to 8
-// numbers read from the record that starts at buf[begin]: false, with
-// nothing read, unless its line is plain numbers that give the items the
-// values the general engine would. The record is then passed over.
-bool read_vector_numbers(channel& ch, item* items, int count);
+// Passes over what is left of the record before, if one was begun, and
+// begins the next: end_of_file when none is left. The record then starts
+// at buf[begin], with at least one of its bytes (or its end) buffered.
+outcome start_record(channel& ch);
+inline outcome begin_record(channel& ch) {
+  if (ch.dropping || ch.begin == ch.end) return start_record(ch);
+  ++ch.line;  // the record before ended at its line feed, and the next one is buffered
+  ch.dropping = true;
+  return outcome::done;
+}
+// The general engine on a record begun, from its start.
+outcome read_free_begun(channel& ch, item* items, int count);
+
+// A statement that the quick path took whole.
+inline void quick_done(channel& ch, const quick_line& line, int count) {
+  const char* const rest = line.rest();
+  ch.items_read = count;
+  ch.begin = std::uint32_t(rest - ch.buf);
+  ch.dropping = rest[-1] != '\n';
+}
+
+// A statement of numbers, with the quick path made for its items. Out of
+// line: inlined into a tool's record loop, it leaves the loop too large
+// for the compiler to keep the output layout's widths as constants.
+template <typename... T>
+[[gnu::noinline]] outcome read_numbers(channel& ch, T&... items) {
+  constexpr int count = int(sizeof...(T));
+  ch.items_read = 0;
+  ch.bad_kind = nullptr;
+  const outcome o = begin_record(ch);
+  if (o != outcome::done) return o;
+  quick_line line(ch.buf + ch.begin, ch.buf + ch.end);
+  int k = 0;
+  if ((line.take(items, ++k == count) && ...)) {
+    quick_done(ch, line, count);
+    return outcome::done;
+  }
+  item it[] = {to_item(items)...};
+  return read_free_begun(ch, it, count);
+}
+
+}  // namespace detail
 
 // --- the statements ---------------------------------------------------------
 
@@ -256,20 +292,20 @@ void write_templated(channel& ch, out_template<std::type_identity_t<T>...> t, co
     if (t.layout.fixed) return detail::write_fixed(ch, t.layout, values...);
   }
   if constexpr (sizeof...(T) == 0) {
-    write_record(ch, program_for(t.text), nullptr, 0);
+    detail::write_record(ch, detail::program_for(t.text), nullptr, 0);
   } else {
-    const value v[] = {detail::to_value(values)...};
-    write_record(ch, program_for(t.text), v, int(sizeof...(T)));
+    const detail::value v[] = {detail::to_value(values)...};
+    detail::write_record(ch, detail::program_for(t.text), v, int(sizeof...(T)));
   }
 }
 template <typename... T>
 void write_templated(std::span<char> record, out_template<std::type_identity_t<T>...> t,
                      const T&... values) {
   if constexpr (sizeof...(T) == 0) {
-    write_record(record, program_for(t.text), nullptr, 0);
+    detail::write_record(record, detail::program_for(t.text), nullptr, 0);
   } else {
-    const value v[] = {detail::to_value(values)...};
-    write_record(record, program_for(t.text), v, int(sizeof...(T)));
+    const detail::value v[] = {detail::to_value(values)...};
+    detail::write_record(record, detail::program_for(t.text), v, int(sizeof...(T)));
   }
 }
 
@@ -277,46 +313,28 @@ void write_templated(std::span<char> record, out_template<std::type_identity_t<T
 // internal record.
 template <typename... T>
 outcome read_templated(channel& ch, in_template<std::type_identity_t<T>...> t, T&&... items) {
-  item it[] = {detail::to_item(items)...};
-  return read_record(ch, program_for(t.text), it, int(sizeof...(T)));
+  detail::item it[] = {detail::to_item(items)...};
+  return detail::read_record(ch, detail::program_for(t.text), it, int(sizeof...(T)));
 }
 template <typename... T>
 outcome read_templated(std::span<const char> record, in_template<std::type_identity_t<T>...> t,
                        T&&... items) {
-  item it[] = {detail::to_item(items)...};
-  return read_record(record, program_for(t.text), it, int(sizeof...(T)));
+  detail::item it[] = {detail::to_item(items)...};
+  return detail::read_record(record, detail::program_for(t.text), it, int(sizeof...(T)));
 }
 
-namespace detail {
+// The next record of an input channel, without its line feed (and without a
+// carriage return before it or at the very end of the input); the view
+// lasts until the next read. Of a record longer than the buffer it gives
+// the first buffer_size characters; the rest is passed over.
+outcome next_record(channel& ch, std::string_view& record);
+// Passes over n records, as n calls of next_record would, but counts whole
+// buffers of lines at a time; gives the outcome of the last.
+outcome skip_records(channel& ch, std::int64_t n);
 
-// The end of a statement that the quick path read whole: the rest of its
-// line is passed over.
-inline outcome quick_end(channel& ch, unsigned length, int count) {
-  ch.items_read = count;
-  ch.bad_kind = nullptr;
-  ch.begin += length + 1;
-  return outcome::done;
-}
-
-// The vector quick path of a statement. Out of line: inlined into a
-// tool's record loop, it leaves the loop too large for the compiler to
-// keep the output layout's widths as constants.
-template <typename... T>
-[[gnu::noinline]] bool vector_statement(channel& ch, T&... items) {
-  item it[] = {to_item(items)...};
-  if (!read_vector_numbers(ch, it, int(sizeof...(T)))) return false;
-  ++ch.line;
-  return true;
-}
-
-}  // namespace detail
-
-// Free-form input into integers, reals and text fields. A statement of
-// numbers only first tries the quick path, made for its items when the
-// tool is compiled, on a record that starts in the buffer: plain numbers
-// on one line. Anything else goes to read_free, from the record's start:
-// the quick path consumes nothing, and gives an item only the value that
-// the general engine would give it.
+// Free-form input into integers, reals and text fields, from the next
+// record on; the rest of the line that completes the statement is passed
+// over at the next read.
 template <typename... T>
 outcome read_free_form(channel& ch, T&&... items) {
   static_assert(detail::kinds<T...>::known, "record values are int32_t, float or text fields");
@@ -324,77 +342,12 @@ outcome read_free_form(channel& ch, T&&... items) {
                   std::extent_v<std::remove_cvref_t<T>> <= std::size_t(long_token_head)) && ...),
                 "a text field of free-form input holds at most long_token_head characters");
   if constexpr (sizeof...(T) > 0 && ((detail::kind_of<T>() != 'A') && ...)) {
-    if (!ch.dropping && ch.begin < ch.end) {
-      if (sizeof...(T) <= 8 && detail::vector_numbers_usable(ch.line) &&
-          detail::vector_statement(ch, items...))
-        return outcome::done;
-      const char* const p = ch.buf + ch.begin;
-      detail::quick_line line = detail::scan_line(p, ch.end - ch.begin);
-      int k = 0;
-      if (line.length < 64 && (detail::quick_item(p, line, items, ++k == int(sizeof...(T))) && ...)) {
-        ++ch.line;
-        return detail::quick_end(ch, line.length, int(sizeof...(T)));
-      }
-    }
+    return detail::read_numbers(ch, items...);
+  } else {
+    detail::item it[] = {detail::to_item(items)...};
+    return detail::read_free(ch, it, int(sizeof...(T)));
   }
-  item it[] = {detail::to_item(items)...};
-  return read_free(ch, it, int(sizeof...(T)));
 }
-
-// --- edit forms (also used by the engines) ------------------------------------
-
-// Write exactly w characters at dst.
-void put_integer(char* dst, std::int32_t v, int w);
-void put_real(char* dst, float v, int w, int d);
-// Convert a field or token; false when it is not a number of that kind.
-// `blanks_ignored`: blanks anywhere are dropped (fixed fields).
-bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out);
-bool get_real(std::string_view text, bool blanks_ignored, int implied_decimals, float& out);
-
-// A plain decimal, [-]digits[.digits], as scanned for the quick paths of
-// free-form input; anything else takes the general conversions above.
-struct plain_decimal {
-  bool minus;
-  bool point;
-  std::uint64_t mantissa;
-  int digits;
-  int decimals;
-};
-// Scans from p; gives where the plain decimal stops.
-const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& out);
-// Exact conversions of the common cases; false leaves the text to get_*.
-bool plain_to_integer(const plain_decimal& d, std::int32_t& out);
-bool plain_to_real(const plain_decimal& d, float& out);
-
-// Stands in for a numeric token too long to hold: fed the token's bytes in
-// order, it keeps only what decides how the token reads (sign, the first
-// significant digits, whether any digit after them is not 0, the decimal
-// exponent, the shape), in fixed memory. `text` is then a short token that
-// get_integer and get_real read exactly as they would read the whole one.
-struct number_reducer {
-  static constexpr int kept_digits = 120;  // more than any midpoint between two floats has
-
-  void take(const char* p, std::size_t n);
-  std::string_view text();
-  bool all_digits() const { return length > 0 && digits_only; }
-
-  std::uint64_t length = 0;
-  std::uint8_t stage = 0;
-  char sign = 0;
-  bool digits_only = true;
-  bool point = false;
-  bool any_digit = false;
-  bool significant = false;
-  bool sticky = false;  // a digit past the kept ones is not 0
-  bool exponent_negative = false;
-  std::int64_t after_point = 0;  // digits after the point
-  std::int64_t dropped = 0;      // significant digits past the kept ones
-  std::int64_t exponent = 0;     // as written, held below 10^15
-  int kept = 0;
-  char head[64];  // the token's first bytes: a short token stands for itself
-  char digits[kept_digits];
-  char out[kept_digits + 24];
-};
 
 // --- trimmed length -------------------------------------------------------
 

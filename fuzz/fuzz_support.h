@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "text.h"
+#include "engine.h"
 
 #define FUZZ_CHECK(condition) \
   ((condition) ? void() : fuzz::property_failed(#condition, __FILE__, __LINE__))
@@ -59,13 +59,6 @@ struct exact_copy {
   exact_copy& operator=(const exact_copy&) = delete;
   std::string_view view() const { return std::string_view(p, n); }
 };
-
-// Which quick path free-form input takes: inputs of odd size the
-// word-by-word one, the others the vector one where the processor has it.
-inline void pick_quick_path(std::size_t size) {
-  zeb::detail::vector_numbers_state = size % 2 ? 0 : -1;
-  zeb::detail::vector_numbers_from = 0;
-}
 
 // Input channels (two per process, chosen by `which`), each over an
 // in-memory file that holds `text`.

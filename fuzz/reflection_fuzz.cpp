@@ -21,7 +21,6 @@
 const char zeb::tool_name[] = "reflection_fuzz";
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::pick_quick_path(size);
   fuzz::bytes in{data, size};
   const layout l = in.take() & 1 ? layout::four_values : layout::three_values;
   const std::size_t values = l == layout::four_values ? 4 : 3;

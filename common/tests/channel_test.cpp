@@ -186,7 +186,7 @@ TEST(TemplatedRead, NumericFieldsAndShortRecords) {
   EXPECT_EQ(v[1], -2.0f);
   std::int32_t n = 0;
   EXPECT_EQ(zeb::read_templated(*in, "(2X,I5)", n), outcome::error);
-  EXPECT_STREQ(in->bad_text, "  xyz");
+  EXPECT_EQ(std::string_view(in->bad_text, in->bad_length), "  xyz");
   EXPECT_STREQ(in->bad_kind, "an integer");
 }
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "text.h"
+#include "engine.h"
 
 namespace {
 

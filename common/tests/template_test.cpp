@@ -6,7 +6,7 @@
 #include <string>
 
 #include "test_channel.h"
-#include "text.h"
+#include "engine.h"
 
 const char zeb::tool_name[] = "text_layer_test";
 
