@@ -293,6 +293,19 @@ bool read_more(channel& ch, cursor& c, const char*& from, const char*& upto) {
 }
 
 outcome next_record(channel& ch, std::string_view& record) {
+  // Most records: the one before ended at its line feed, and this one's
+  // line feed is buffered.
+  if (!ch.dropping) {
+    const char* const start = ch.buf + ch.begin;
+    if (const char* lf = static_cast<const char*>(std::memchr(start, '\n', ch.end - ch.begin))) {
+      ch.begin = std::uint32_t(lf + 1 - ch.buf);  // the next line's start waits on nothing else
+      std::size_t n = std::size_t(lf - start);
+      if (n > 0 && start[n - 1] == '\r') --n;
+      record = std::string_view(start, n);
+      ++ch.line;
+      return outcome::done;
+    }
+  }
   const outcome o = begin_record(ch);
   if (o != outcome::done) return o;
   for (;;) {
