@@ -5,8 +5,8 @@
 // the tools themselves write or in short free-form lines.
 //
 // Two stages, after simdjson. The first classes the buffered bytes 64 at
-// a time into a mask of blanks (blank_marks.h), so that where each token
-// begins is known before any number is read, and the processor reads the
+// a time into masks (byte_marks.h), so that where each token begins and
+// where the line ends are known before any number is read, and the processor reads the
 // numbers of a line side by side instead of each waiting for the one
 // before. The second reads each token as a number eight digits at a time
 // in a 64-bit word.
@@ -26,7 +26,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "blank_marks.h"
+#include "byte_marks.h"
 #include "fixed_output.h"
 
 namespace zeb::detail {
@@ -153,10 +153,24 @@ struct quick_line {
   std::uint64_t blanks;  // of the block
   std::uint64_t starts;  // token starts in the block not taken yet
   const char* data_end;
-  const char* end = nullptr;  // where the last number taken ends
+  const char* line_feed = nullptr;  // the line's end, when the first 128 bytes hold it
+  const char* end = nullptr;        // where the last number taken ends
 
-  quick_line(const char* record, const char* data_end_)
-      : block(record), blanks(blank_marks(record)), starts(~blanks & (blanks << 1 | 1)), data_end(data_end_) {}
+  quick_line(const char* record, const char* data_end_) : block(record), data_end(data_end_) {
+    const marks m = byte_marks(record);
+    blanks = m.blanks;
+    starts = ~blanks & (blanks << 1 | 1);
+    // Where the line ends, known from the marks alone, so that the next
+    // record need not wait for this one's numbers to know where it begins.
+    // Bytes past the data are stale: a line feed there is none.
+    if (m.line_feeds) {
+      line_feed = record + __builtin_ctzll(m.line_feeds);
+    } else if (record + 64 < data_end) {
+      const std::uint64_t more = byte_marks(record + 64).line_feeds;
+      if (more) line_feed = record + 64 + __builtin_ctzll(more);
+    }
+    if (line_feed >= data_end) line_feed = nullptr;
+  }
 
   // The next token as the item's number, followed by a separator: for the
   // last item any separator or the line's end; for the others a blank, a
@@ -174,13 +188,13 @@ struct quick_line {
     else end = real_at(t, data_end, v);
     if (!end) return false;
     const char c = *end;
-    if (c != ' ' && c != '\t') [[unlikely]] {
-      if (last) {
-        if (c != '\n' && (c != '\r' || end[1] != '\n') && c != ',' && c != ';' && c != '/') return false;
-      } else {
-        if (c != ',' && c != ';') return false;
-        after_comma();
-      }
+    if (last) {
+      if (c != '\n' && c != ' ' && c != '\t' && (c != '\r' || end[1] != '\n') && c != ',' && c != ';' &&
+          c != '/')
+        return false;
+    } else if (c != ' ' && c != '\t') [[unlikely]] {
+      if (c != ',' && c != ';') return false;
+      after_comma();
     }
     item = v;
     return true;
@@ -192,7 +206,7 @@ struct quick_line {
     while (starts == 0) {
       const std::uint64_t carry = blanks >> 63;
       block += 64;
-      blanks = blank_marks(block);
+      blanks = byte_marks(block).blanks;
       starts = ~blanks & (blanks << 1 | carry);
     }
   }
@@ -200,14 +214,18 @@ struct quick_line {
   // A token may begin right after a comma: the marks start anew there.
   [[gnu::noinline]] void after_comma() {
     block = end + 1;
-    blanks = blank_marks(block);
+    blanks = byte_marks(block).blanks;
     starts = ~blanks & (blanks << 1 | 1);
   }
 
   // Where the statement's line is left, once every item is taken: past its
-  // end when the last number ends it, else at that number's separator, the
-  // rest of the line passed over at the next read.
-  const char* rest() const { return end + (*end == '\n' ? 1 : *end == '\r' ? 2 : 0); }
+  // line feed when the last number ends the line (the line feed the marks
+  // found, if they did: no line feed comes before it), else at that
+  // number's separator, the rest of the line passed over at the next read.
+  const char* rest() const {
+    if (*end != '\n' && *end != '\r') return end;
+    return line_feed ? line_feed + 1 : end + 1 + (*end == '\r');
+  }
 };
 
 }  // namespace zeb::detail
