@@ -1,6 +1,7 @@
 # Timing helpers shared by the benchmark scripts (sourced, not run).
-# Times are wall-clock seconds from $EPOCHREALTIME; figures are meant to be
-# quoted as medians and as ratios against an anchor timed in the same run.
+# Times are wall-clock seconds from $EPOCHREALTIME, or CPU seconds (user and
+# system) where the machine is shared; figures are meant to be quoted as
+# medians and as ratios against an anchor timed in the same run.
 
 # median VALUES...: the middle value (the upper middle one for an even count).
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -25,6 +26,14 @@ shell_seconds() {
   local t0=$EPOCHREALTIME
   bash -c "$1" >/dev/null
   since "$t0"
+}
+
+# cpu_seconds CMD: user plus system CPU seconds of one run of the shell
+# command line CMD in a new bash, its output discarded. Other work on a
+# shared machine changes it less than it changes wall time.
+cpu_seconds() {
+  ( bash -c "$1" >/dev/null; times ) | tail -1 |
+    awk '{ split($1, u, "m"); split($2, s, "m"); printf "%.3f\n", u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
 }
 
 # loop_seconds N CMD: wall time of a shell loop of N runs of CMD (which may
@@ -58,16 +67,4 @@ release_tools() {
   cmake -S "$src" -B "$build" -DZEB_TESTS=OFF >/dev/null
   cmake --build "$build" -j2 >/dev/null
   printf -v "$1" '%s' "$build/bin"
-}
-
-# input_path: which path free-form input takes on this processor, as the
-# tools choose it (the figures of the two differ).
-input_path() {
-  local flags
-  flags=$(grep -m1 '^flags' /proc/cpuinfo)
-  local f
-  for f in avx512bw avx512vbmi avx512_vbmi2 bmi2 popcnt; do
-    [[ " $flags " == *" $f "* ]] || { echo "input path: token by token (no $f)"; return; }
-  done
-  echo "input path: a line at once (AVX-512 VBMI2)"
 }
