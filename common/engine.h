@@ -16,7 +16,6 @@ namespace zeb {
 using detail::begin_record;
 using detail::decimal_to_real;
 using detail::item;
-using detail::program_for;
 using detail::read_free;
 using detail::read_record;
 using detail::value;

@@ -108,8 +108,10 @@ inline std::uint64_t small_integer_text(std::uint32_t magnitude, bool negative) 
   return small_integer_texts[magnitude + std::uint32_t(small_integers) * negative];
 }
 
-inline void put_integer_fixed(char* dst, std::int32_t v, int w) {
-  const std::uint32_t n = v < 0 ? 0u - std::uint32_t(v) : std::uint32_t(v);
+[[gnu::always_inline]] inline void put_integer_fixed(char* dst, std::int32_t v, int w) {
+  // The magnitude without a branch: signs of indexes follow no pattern.
+  const std::uint32_t sign = std::uint32_t(v >> 31);
+  const std::uint32_t n = (std::uint32_t(v) ^ sign) - sign;
   if (n < std::uint32_t(small_integers) && w >= 4 && w <= 16)
     return store_right_aligned(dst, small_integer_text(n, v < 0), w);
   if (n < 10000000 && w <= 16) {
@@ -128,7 +130,7 @@ inline constexpr auto decimal_texts = [] {
   return texts;
 }();
 
-inline void put_real_fixed(char* dst, float v, int w, int d) {
+[[gnu::always_inline]] inline void put_real_fixed(char* dst, float v, int w, int d) {
   static constexpr std::uint32_t powers[] = {1, 10, 100, 1000};
   // Most values have at most six digits, three decimals at most: their
   // texts come from the tables, a whole part of more than three digits in

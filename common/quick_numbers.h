@@ -58,7 +58,8 @@ namespace zeb::detail {
       if ((bits & float_ulp_bits) == midpoint) return false;
     }
   }
-  out = minus ? -float(x) : float(x);
+  // The sign without a branch: signs of values follow no pattern.
+  out = __builtin_bit_cast(float, __builtin_bit_cast(std::uint32_t, float(x)) | std::uint32_t(minus) << 31);
   return true;
 }
 
@@ -78,7 +79,8 @@ inline std::uint64_t non_digits(std::uint64_t digit_values) {
 // The bit where the first byte that is not a digit begins; 64 when all
 // eight are digits.
 inline unsigned first_non_digit(std::uint64_t non_digit_bits) {
-  return non_digit_bits ? unsigned(__builtin_ctzll(non_digit_bits)) : 64;
+  // Without a branch: tokens of eight digits and more are common enough.
+  return unsigned(__builtin_ctzll(non_digit_bits | std::uint64_t(1) << 63)) + (non_digit_bits == 0);
 }
 
 // The value of the first n digits (n from 1 to 8) of a word of digit values.

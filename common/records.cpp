@@ -185,15 +185,6 @@ outcome read_fields(column_source& s, const record_program& p, item* items, int 
 
 }  // namespace
 
-const record_program& detail::program_for(std::string_view text) {
-  // A tool uses a handful of templates; a small table keyed by the
-  // literal's address keeps each parsed once.
-  static record_program parsed[32];
-  record_program& slot = parsed[(reinterpret_cast<std::uintptr_t>(text.data()) >> 2) % 32];
-  if (slot.text.data() != text.data() || slot.text.size() != text.size()) slot = parse_template(text);
-  return slot;
-}
-
 void detail::write_record(channel& ch, const record_program& p, const value* values, int count) {
   if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
   sink s{&ch, ch.buf + ch.end, ch.buf + buffer_size};

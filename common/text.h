@@ -1,7 +1,7 @@
 // The fixed-field text layer: channels, record templates, free-form input,
 // read outcomes and the two ways a tool ends (normal stop, unguarded failure).
 //
-//   zeb::write_templated(zeb::std_out, "(3I6,F12.1)", k, h, l, amplitude);
+//   zeb::write_templated<"(3I6,F12.1)">(zeb::std_out, k, h, l, amplitude);
 //   if (zeb::read_free_form(zeb::std_in, h, k, l, a) != zeb::outcome::done) ...
 //
 // Templates are checked when the tool is compiled: a malformed template, or
@@ -14,6 +14,7 @@
 #include <span>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "command_line.h"
 #include "fixed_output.h"
@@ -147,27 +148,35 @@ struct kinds {
 };
 
 // Called where a template fails its check: not constexpr, so the build
-// stops here and the compiler's message names the problem.
+// stops there and the compiler's message names the problem.
 void malformed_record_template(const char* why);
 void values_do_not_match_record_template();
 
-// A template checked at compile time. Only its text travels to run time,
-// where program_for finds it parsed; and, for output, its fixed layout
-// when it has one.
-template <bool for_input, typename... T>
-struct checked_template {
-  static_assert(kinds<T...>::known, "record values are int32_t, float or text fields");
-  std::string_view text;
-  fixed_layout layout;
-  template <std::size_t N>
-  consteval checked_template(const char (&s)[N]) : text(s, N - 1) {
-    const record_program program = parse_template(text);
-    if (program.error) malformed_record_template(program.error);
-    if (!kinds<T...>::known || !fields_match(program, kinds<T...>::text, for_input))
-      values_do_not_match_record_template();
-    if (!for_input) layout = layout_of(program);
+// A template's text as a template argument, so that everything known of
+// it is known when the tool is compiled: its parse, its check against the
+// statement's values, and its fixed layout, which the compiler then writes
+// with constant columns whatever else it inlines around the statement.
+template <std::size_t N>
+struct template_text {
+  char chars[N]{};
+  consteval template_text(const char (&s)[N]) {
+    for (std::size_t i = 0; i < N; ++i) chars[i] = s[i];
   }
+  constexpr std::string_view view() const { return std::string_view(chars, N - 1); }
 };
+
+template <template_text T, bool for_input, typename... V>
+consteval record_program checked_program() {
+  static_assert(kinds<V...>::known, "record values are int32_t, float or text fields");
+  const record_program program = parse_template(T.view());
+  if (program.error) malformed_record_template(program.error);
+  if (!fields_match(program, kinds<V...>::text, for_input)) values_do_not_match_record_template();
+  return program;
+}
+
+// The parsed and checked template of a statement, one object for the run.
+template <template_text T, bool for_input, typename... V>
+inline constexpr record_program program_of = checked_program<T, for_input, std::remove_cvref_t<V>...>();
 
 template <typename T>
 value to_value(const T& v) {
@@ -192,18 +201,9 @@ item to_item(T& v) {
 
 }  // namespace detail
 
-template <typename... T>
-using out_template = detail::checked_template<false, std::remove_cvref_t<T>...>;
-template <typename... T>
-using in_template = detail::checked_template<true, std::remove_cvref_t<T>...>;
-
 // --- the engines behind the statements (engine.h has the rest) ---------------
 
 namespace detail {
-
-// The parsed form of a template whose text lives for the whole run (a
-// string literal), parsed on first use and kept.
-const record_program& program_for(std::string_view text);
 
 void write_record(channel& ch, const record_program& p, const value* values, int count);
 // Room for one record of n characters (its line feed included) and the
@@ -240,11 +240,9 @@ inline void quick_done(channel& ch, const quick_line& line, int count) {
   ch.dropping = rest[-1] != '\n';
 }
 
-// A statement of numbers, with the quick path made for its items. Out of
-// line: inlined into a tool's record loop, it leaves the loop too large
-// for the compiler to keep the output layout's widths as constants.
+// A statement of numbers, with the quick path made for its items.
 template <typename... T>
-[[gnu::noinline]] outcome read_numbers(channel& ch, T&... items) {
+outcome read_numbers(channel& ch, T&... items) {
   constexpr int count = int(sizeof...(T));
   ch.items_read = 0;
   ch.bad_kind = nullptr;
@@ -267,18 +265,18 @@ template <typename... T>
 namespace detail {
 
 // A record of fixed layout: one reservation, each field in its place.
-template <typename... T>
-void write_fixed(channel& ch, const fixed_layout& layout, const T&... values) {
-  char* const dst = reserve_record(ch, std::size_t(layout.width) + 1);
-  int k = 0;
-  auto put = [&](const auto& v) {
-    const fixed_field& f = layout.fields[k++];
-    if constexpr (kind_of<decltype(v)>() == 'I') put_integer_fixed(dst + f.at, v, f.width);
-    else put_real_fixed(dst + f.at, v, f.width, f.decimals);
-  };
-  (put(values), ...);
-  dst[layout.width] = '\n';
-  ch.end += std::uint32_t(layout.width) + 1;
+template <fixed_field F, typename V>
+[[gnu::always_inline]] inline void put_fixed(char* record, const V& v) {
+  if constexpr (kind_of<V>() == 'I') put_integer_fixed(record + F.at, v, F.width);
+  else put_real_fixed(record + F.at, v, F.width, F.decimals);
+}
+
+template <fixed_layout L, std::size_t... K, typename... V>
+void write_fixed(channel& ch, std::index_sequence<K...>, const V&... values) {
+  char* const record = reserve_record(ch, std::size_t(L.width) + 1);
+  (put_fixed<L.fields[K]>(record, values), ...);
+  record[L.width] = '\n';
+  ch.end += std::uint32_t(L.width) + 1;
   ++ch.line;
 }
 
@@ -286,41 +284,42 @@ void write_fixed(channel& ch, const fixed_layout& layout, const T&... values) {
 
 // Writes one record: to a channel, ending with a line feed; or into an
 // internal record, filled from the left and padded with blanks.
-template <typename... T>
-void write_templated(channel& ch, out_template<std::type_identity_t<T>...> t, const T&... values) {
-  if constexpr (sizeof...(T) > 0 && ((detail::kind_of<T>() != 'A') && ...)) {
-    if (t.layout.fixed) return detail::write_fixed(ch, t.layout, values...);
+template <detail::template_text T, typename... V>
+void write_templated(channel& ch, const V&... values) {
+  constexpr const record_program& program = detail::program_of<T, false, V...>;
+  if constexpr (sizeof...(V) > 0 && ((detail::kind_of<V>() != 'A') && ...)) {
+    constexpr fixed_layout layout = layout_of(program);
+    if constexpr (layout.fixed) return detail::write_fixed<layout>(ch, std::index_sequence_for<V...>{}, values...);
   }
-  if constexpr (sizeof...(T) == 0) {
-    detail::write_record(ch, detail::program_for(t.text), nullptr, 0);
+  if constexpr (sizeof...(V) == 0) {
+    detail::write_record(ch, program, nullptr, 0);
   } else {
     const detail::value v[] = {detail::to_value(values)...};
-    detail::write_record(ch, detail::program_for(t.text), v, int(sizeof...(T)));
+    detail::write_record(ch, program, v, int(sizeof...(V)));
   }
 }
-template <typename... T>
-void write_templated(std::span<char> record, out_template<std::type_identity_t<T>...> t,
-                     const T&... values) {
-  if constexpr (sizeof...(T) == 0) {
-    detail::write_record(record, detail::program_for(t.text), nullptr, 0);
+template <detail::template_text T, typename... V>
+void write_templated(std::span<char> record, const V&... values) {
+  constexpr const record_program& program = detail::program_of<T, false, V...>;
+  if constexpr (sizeof...(V) == 0) {
+    detail::write_record(record, program, nullptr, 0);
   } else {
     const detail::value v[] = {detail::to_value(values)...};
-    detail::write_record(record, detail::program_for(t.text), v, int(sizeof...(T)));
+    detail::write_record(record, program, v, int(sizeof...(V)));
   }
 }
 
 // Reads one record into the items: from a channel's next line, or from an
 // internal record.
-template <typename... T>
-outcome read_templated(channel& ch, in_template<std::type_identity_t<T>...> t, T&&... items) {
+template <detail::template_text T, typename... V>
+outcome read_templated(channel& ch, V&&... items) {
   detail::item it[] = {detail::to_item(items)...};
-  return detail::read_record(ch, detail::program_for(t.text), it, int(sizeof...(T)));
+  return detail::read_record(ch, detail::program_of<T, true, V...>, it, int(sizeof...(V)));
 }
-template <typename... T>
-outcome read_templated(std::span<const char> record, in_template<std::type_identity_t<T>...> t,
-                       T&&... items) {
+template <detail::template_text T, typename... V>
+outcome read_templated(std::span<const char> record, V&&... items) {
   detail::item it[] = {detail::to_item(items)...};
-  return detail::read_record(record, detail::program_for(t.text), it, int(sizeof...(T)));
+  return detail::read_record(record, detail::program_of<T, true, V...>, it, int(sizeof...(V)));
 }
 
 // The next record of an input channel, without its line feed (and without a

@@ -59,7 +59,7 @@ TEST(Open, NewNeverTouchesAnExistingFile) {
   EXPECT_EQ(file_text(dir / "old"), "keep\n");
 
   ASSERT_TRUE(zeb::open_new(*ch, name_field(dir / "new").c));
-  zeb::write_templated(*ch, "(A)", std::string_view("x"));
+  zeb::write_templated<"(A)">(*ch, std::string_view("x"));
   zeb::close_channel(*ch);
   zeb::close_channel(*ch);  // closing twice does nothing
   EXPECT_EQ(file_text(dir / "new"), "x\n");
@@ -141,16 +141,16 @@ TEST(TemplatedRead, TextForms) {
   line[189] = 'z';
   auto in = input_channel(line + "\nshort\nabcdefghijkl\n");
   char field[200];
-  ASSERT_EQ(zeb::read_templated(*in, "(A190)", field), outcome::done);
+  ASSERT_EQ(zeb::read_templated<"(A190)">(*in, field), outcome::done);
   EXPECT_EQ(field[0], 'a');
   EXPECT_EQ(field[189], 'z');
   EXPECT_EQ(std::string(field + 190, 10), std::string(10, ' '));
-  ASSERT_EQ(zeb::read_templated(*in, "(A)", field), outcome::done);
+  ASSERT_EQ(zeb::read_templated<"(A)">(*in, field), outcome::done);
   EXPECT_EQ(std::string(field, 7), "short  ");
   char label[10];
-  ASSERT_EQ(zeb::read_templated(*in, "(A12)", label), outcome::done);
+  ASSERT_EQ(zeb::read_templated<"(A12)">(*in, label), outcome::done);
   EXPECT_EQ(std::string(label, 10), "cdefghijkl") << "the rightmost of the w columns";
-  EXPECT_EQ(zeb::read_templated(*in, "(A)", field), outcome::end_of_file);
+  EXPECT_EQ(zeb::read_templated<"(A)">(*in, field), outcome::end_of_file);
 }
 
 // Fields come from the record's first columns, wherever the buffer's
@@ -163,12 +163,12 @@ TEST(TemplatedRead, LongRecords) {
     char head[5];
     float f = 0;
     std::int32_t i = 0;
-    ASSERT_EQ(zeb::read_templated(*in, "(A)", head), outcome::done);
-    ASSERT_EQ(zeb::read_templated(*in, "(A5,6(9999X),5531X,F6.1,I4)", head, f, i), outcome::done) << shift;
+    ASSERT_EQ(zeb::read_templated<"(A)">(*in, head), outcome::done);
+    ASSERT_EQ(zeb::read_templated<"(A5,6(9999X),5531X,F6.1,I4)">(*in, head, f, i), outcome::done) << shift;
     EXPECT_EQ(std::string(head, 5), "xxxxx");
     EXPECT_EQ(f, 12.5f) << shift;
     EXPECT_EQ(i, -7) << shift;
-    ASSERT_EQ(zeb::read_templated(*in, "(A)", head), outcome::done);
+    ASSERT_EQ(zeb::read_templated<"(A)">(*in, head), outcome::done);
     EXPECT_EQ(std::string(head, 5), "next ") << shift;
   }
 }
@@ -176,16 +176,16 @@ TEST(TemplatedRead, LongRecords) {
 TEST(TemplatedRead, NumericFieldsAndShortRecords) {
   auto in = input_channel("          125\n::        1.5       -2.0" + std::string(60, '9') + "\nab  xyz\n");
   float v[7];
-  ASSERT_EQ(zeb::read_templated(*in, "(2X,7F11.1)", v[0], v[1], v[2], v[3], v[4], v[5], v[6]),
+  ASSERT_EQ(zeb::read_templated<"(2X,7F11.1)">(*in, v[0], v[1], v[2], v[3], v[4], v[5], v[6]),
             outcome::done);
   EXPECT_EQ(v[0], 12.5f);
   for (int k = 1; k < 7; ++k) EXPECT_EQ(v[k], 0.0f);
-  ASSERT_EQ(zeb::read_templated(*in, "(2X,7F11.1)", v[0], v[1], v[2], v[3], v[4], v[5], v[6]),
+  ASSERT_EQ(zeb::read_templated<"(2X,7F11.1)">(*in, v[0], v[1], v[2], v[3], v[4], v[5], v[6]),
             outcome::done);
   EXPECT_EQ(v[0], 1.5f);
   EXPECT_EQ(v[1], -2.0f);
   std::int32_t n = 0;
-  EXPECT_EQ(zeb::read_templated(*in, "(2X,I5)", n), outcome::error);
+  EXPECT_EQ(zeb::read_templated<"(2X,I5)">(*in, n), outcome::error);
   EXPECT_EQ(std::string_view(in->bad_text, in->bad_length), "  xyz");
   EXPECT_STREQ(in->bad_kind, "an integer");
 }
@@ -224,7 +224,7 @@ void write_to_full_device() {
   ch->fd = ::open("/dev/full", O_WRONLY);
   ch->writing = true;
   ch->label = "full";
-  zeb::write_templated(*ch, "('x')");
+  zeb::write_templated<"('x')">(*ch);
   zeb::flush(*ch);
 }
 

@@ -99,12 +99,12 @@ static_assert(parse_template("(3I6,F12.1") .error != nullptr);
 // Output of whole records through a channel and into internal records.
 TEST(Record, WritesFieldsLiteralsAndLineEnd) {
   auto out = output_channel();
-  zeb::write_templated(*out, "(' ======== ERROR OCCURRED in ',    'zeb_group_count ========')");
-  zeb::write_templated(*out, "(I5,' images in ',A)", 2, std::string_view("a"));
-  zeb::write_templated(*out, "(' read:',I3)", 1000);
-  zeb::write_templated(*out, "('it''s',A4,A2)", std::string_view("ab"), std::string_view("xyz"));
-  zeb::write_templated(*out, "(2(I2,'-'))", 1, -1);
-  zeb::write_templated(*out, "()");
+  zeb::write_templated<"(' ======== ERROR OCCURRED in ',    'zeb_group_count ========')">(*out);
+  zeb::write_templated<"(I5,' images in ',A)">(*out, 2, std::string_view("a"));
+  zeb::write_templated<"(' read:',I3)">(*out, 1000);
+  zeb::write_templated<"('it''s',A4,A2)">(*out, std::string_view("ab"), std::string_view("xyz"));
+  zeb::write_templated<"(2(I2,'-'))">(*out, 1, -1);
+  zeb::write_templated<"()">(*out);
   EXPECT_EQ(contents(*out),
             " ======== ERROR OCCURRED in zeb_group_count ========\n"
             "    2 images in a\n"
@@ -129,9 +129,9 @@ TEST(Record, TextFieldsWholeAndCut) {
   char field[10];
   std::memcpy(field, "abc       ", 10);
   auto out = output_channel();
-  zeb::write_templated(*out, "(A)", field);
-  zeb::write_templated(*out, "(A)", std::string_view(field, 3));
-  zeb::write_templated(*out, "(A12)", field);
+  zeb::write_templated<"(A)">(*out, field);
+  zeb::write_templated<"(A)">(*out, std::string_view(field, 3));
+  zeb::write_templated<"(A12)">(*out, field);
   EXPECT_EQ(contents(*out), "abc       \nabc\n  abc       \n");
 }
 
@@ -139,7 +139,7 @@ TEST(Record, LongRecordsPassThroughTheBuffer) {
   static char big[200000];
   std::memset(big, 'x', sizeof big);
   auto out = output_channel();
-  zeb::write_templated(*out, "('<',A,'>')", big);
+  zeb::write_templated<"('<',A,'>')">(*out, big);
   const std::string s = contents(*out);
   ASSERT_EQ(s.size(), sizeof big + 3);
   EXPECT_EQ(s.front(), '<');
@@ -149,10 +149,10 @@ TEST(Record, LongRecordsPassThroughTheBuffer) {
 TEST(InternalRecord, WriteFillsFromTheLeftAndPads) {
   char field[20];
   std::memset(field, '#', sizeof field);
-  zeb::write_templated(field, "(I3,F6.2)", 42, 1.5f);
+  zeb::write_templated<"(I3,F6.2)">(field, 42, 1.5f);
   EXPECT_EQ(std::string(field, 20), " 42  1.50           ");
   char blanks[200];
-  zeb::write_templated(blanks, "(200(' '))");
+  zeb::write_templated<"(200(' '))">(blanks);
   EXPECT_EQ(std::string(blanks, 200), std::string(200, ' '));
 }
 
@@ -160,14 +160,14 @@ TEST(InternalRecord, ReadTakesColumns) {
   const char record[] = {'a', 'b', 'c', ' ', '1', '2'};
   char one[1];
   std::int32_t n = -1;
-  ASSERT_EQ(zeb::read_templated(record, "(A1,3X,I2)", one, n), zeb::outcome::done);
+  ASSERT_EQ(zeb::read_templated<"(A1,3X,I2)">(record, one, n), zeb::outcome::done);
   EXPECT_EQ(one[0], 'a');
   EXPECT_EQ(n, 12);
 }
 
 TEST(InternalRecordDeathTest, WritePastTheEndIsAFailure) {
   char field[3];
-  EXPECT_EXIT(zeb::write_templated(field, "(I4)", 1), testing::ExitedWithCode(zeb::failure_status),
+  EXPECT_EXIT(zeb::write_templated<"(I4)">(field, 1), testing::ExitedWithCode(zeb::failure_status),
               "^text_layer_test: internal record: ");
 }
 

@@ -38,23 +38,23 @@ namespace {
 // Each error line is two literals joined, so it reads exactly as scripts
 // grep for it; the tool then stops normally, having created no file.
 [[noreturn]] void stop_after_input_open() {
-  zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','input file open file 1')");
+  zeb::write_templated<"('ERROR in zeb_grid_cell during ','input file open file 1')">(zeb::std_out);
   zeb::normal_stop();
 }
 [[noreturn]] void stop_after_input_read() {
-  zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','reading from input file 1')");
+  zeb::write_templated<"('ERROR in zeb_grid_cell during ','reading from input file 1')">(zeb::std_out);
   zeb::normal_stop();
 }
 [[noreturn]] void stop_after_output_open() {
-  zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','output file open file 2')");
+  zeb::write_templated<"('ERROR in zeb_grid_cell during ','output file open file 2')">(zeb::std_out);
   zeb::normal_stop();
 }
 // An index outside the grid would address memory outside it.
 [[noreturn]] void stop_after_index_check(bool column) {
   if (column)
-    zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','column index check: not in 1 to 7')");
+    zeb::write_templated<"('ERROR in zeb_grid_cell during ','column index check: not in 1 to 7')">(zeb::std_out);
   else
-    zeb::write_templated(zeb::std_out, "('ERROR in zeb_grid_cell during ','row index check: not in 1 to 7')");
+    zeb::write_templated<"('ERROR in zeb_grid_cell during ','row index check: not in 1 to 7')">(zeb::std_out);
   zeb::normal_stop();
 }
 
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   static zeb::channel output_file;
 
   zeb::require(zeb::read_free_form(zeb::std_in, grid_file_name), zeb::std_in);
-  zeb::write_templated(zeb::std_out, "('Opening for read ',A50)", grid_file_name);
+  zeb::write_templated<"('Opening for read ',A50)">(zeb::std_out, grid_file_name);
   if (!zeb::open_old(grid_file, grid_file_name)) stop_after_input_open();
 
   // After ended_early the grid file stays open until the end; the missing
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   float& cell = grid[zeb::cell_at(column_index, row_index)];
 
   zeb::require(zeb::read_free_form(zeb::std_in, output_file_name), zeb::std_in);
-  zeb::write_templated(zeb::std_out, "('Opening for write ',A50)", output_file_name);
+  zeb::write_templated<"('Opening for write ',A50)">(zeb::std_out, output_file_name);
   // Fails on an existing file, which is then left as it is.
   if (!zeb::open_new(output_file, output_file_name)) stop_after_output_open();
 
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     // The report line vouches for the file: its value must have been
     // written first, so that a failed write ends the tool before the line.
     zeb::flush(output_file);
-    zeb::write_templated(zeb::std_out, "(' Position ',2I4,' is ',F11.1)", column_index, row_index, cell);
+    zeb::write_templated<"(' Position ',2I4,' is ',F11.1)">(zeb::std_out, column_index, row_index, cell);
   }
 
   zeb::close_channel(grid_file);

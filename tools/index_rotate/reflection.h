@@ -27,9 +27,9 @@ inline zeb::outcome read_reflection(zeb::channel& in, reflection& r, layout l) {
 
 inline void write_reflection(zeb::channel& out, const reflection& r, layout l) {
   if (l == layout::three_values)
-    zeb::write_templated(out, "(3I6,F12.1,F12.1,F12.3)", r.second, r.third, r.first, r.value[0],
+    zeb::write_templated<"(3I6,F12.1,F12.1,F12.3)">(out, r.second, r.third, r.first, r.value[0],
                          r.value[1], r.value[2]);
   else
-    zeb::write_templated(out, "(3I6,F12.1,F12.1,F12.3,F12.3)", r.second, r.third, r.first,
+    zeb::write_templated<"(3I6,F12.1,F12.1,F12.3,F12.3)">(out, r.second, r.third, r.first,
                          r.value[0], r.value[1], r.value[2], r.value[3]);
 }

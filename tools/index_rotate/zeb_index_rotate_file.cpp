@@ -41,12 +41,12 @@ std::string_view trimmed(const char (&field)[200]) {
 }
 
 [[noreturn]] void stop_with_opening_failure() {
-  zeb::write_templated(zeb::std_out, "('::zeb_index_rotate_file: ERROR on file opening')");
+  zeb::write_templated<"('::zeb_index_rotate_file: ERROR on file opening')">(zeb::std_out);
   zeb::normal_stop();
 }
 
 [[noreturn]] void stop_with_reading_failure() {
-  zeb::write_templated(zeb::std_out, "('::zeb_index_rotate_file: ERROR on reading')");
+  zeb::write_templated<"('::zeb_index_rotate_file: ERROR on reading')">(zeb::std_out);
   zeb::normal_stop();
 }
 
@@ -65,17 +65,17 @@ int main(int argc, char** argv) {
 
   // The whole dialogue comes first: nothing is opened before all three
   // answers are in, so a script that feeds too few answers leaves no file.
-  zeb::write_templated(zeb::std_out, "(' zeb_index_rotate_file: Give input file name')");
-  zeb::require(zeb::read_templated(zeb::std_in, "(A190)", input_name), zeb::std_in);
-  zeb::write_templated(zeb::std_out, "(' read:',A)", trimmed(input_name));
+  zeb::write_templated<"(' zeb_index_rotate_file: Give input file name')">(zeb::std_out);
+  zeb::require(zeb::read_templated<"(A190)">(zeb::std_in, input_name), zeb::std_in);
+  zeb::write_templated<"(' read:',A)">(zeb::std_out, trimmed(input_name));
 
-  zeb::write_templated(zeb::std_out, "(' zeb_index_rotate_file: Give output file name')");
-  zeb::require(zeb::read_templated(zeb::std_in, "(A190)", output_name), zeb::std_in);
-  zeb::write_templated(zeb::std_out, "(' read:',A)", trimmed(output_name));
+  zeb::write_templated<"(' zeb_index_rotate_file: Give output file name')">(zeb::std_out);
+  zeb::require(zeb::read_templated<"(A190)">(zeb::std_in, output_name), zeb::std_in);
+  zeb::write_templated<"(' read:',A)">(zeb::std_out, trimmed(output_name));
 
-  zeb::write_templated(zeb::std_out, "(' zeb_index_rotate_file: Head line ? (1=y,0=n) ')");
+  zeb::write_templated<"(' zeb_index_rotate_file: Head line ? (1=y,0=n) ')">(zeb::std_out);
   zeb::require(zeb::read_free_form(zeb::std_in, head_answer), zeb::std_in);
-  zeb::write_templated(zeb::std_out, "(' read:',I3)", head_answer);
+  zeb::write_templated<"(' read:',I3)">(zeb::std_out, head_answer);
 
   // The output is created only once the input is known to open, and never
   // over an existing file.
@@ -83,8 +83,8 @@ int main(int argc, char** argv) {
   if (!zeb::open_new(output, output_name)) stop_with_opening_failure();
 
   if (head_answer == 1) {
-    zeb::require(zeb::read_templated(input, "(A180)", head_line), input);
-    zeb::write_templated(output, "(A)", trimmed(head_line));
+    zeb::require(zeb::read_templated<"(A180)">(input, head_line), input);
+    zeb::write_templated<"(A)">(output, trimmed(head_line));
   }
 
   std::int32_t count = 0;
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     // top keeps it defined.
     if (count < std::numeric_limits<std::int32_t>::max()) ++count;
   }
-  zeb::write_templated(zeb::std_out, "(':zeb_index_rotate_file: permutated ',I7,' reflections.')",
+  zeb::write_templated<"(':zeb_index_rotate_file: permutated ',I7,' reflections.')">(zeb::std_out, 
                        count);
   zeb::normal_stop();
 }

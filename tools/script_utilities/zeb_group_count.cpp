@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
   zeb::group_counter groups;
   auto write_group = [](std::int32_t count, std::string_view name) {
-    zeb::write_templated(zeb::std_out, "(I5,' images in ',A)", count, name);
+    zeb::write_templated<"(I5,' images in ',A)">(zeb::std_out, count, name);
   };
 
   for (;;) {
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     if (got == zeb::outcome::end_of_file) break;
     if (got == zeb::outcome::error) {
       // The open group is lost; what was written stands.
-      zeb::write_templated(zeb::std_out, "(' ======== ERROR OCCURRED in ',    'zeb_group_count ========')");
+      zeb::write_templated<"(' ======== ERROR OCCURRED in ',    'zeb_group_count ========')">(zeb::std_out);
       zeb::normal_stop();
     }
     zeb::take_line(groups, line, write_group);

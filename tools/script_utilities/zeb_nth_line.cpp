@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
   // One field serves for the name and then for the lines of the file.
   char text[200];
-  zeb::require(zeb::read_templated(zeb::std_in, "(A)", text), zeb::std_in);
+  zeb::require(zeb::read_templated<"(A)">(zeb::std_in, text), zeb::std_in);
 
   // An answer that gives n no value (a slash, an empty value) means 0.
   std::int32_t n = 0;
@@ -50,10 +50,10 @@ int main(int argc, char** argv) {
     // Lines before the n-th are only passed over: a record read into the
     // field would be overwritten by the next one anyway.
     zeb::require(zeb::skip_records(file, n - 1), file);
-    zeb::require(zeb::read_templated(file, "(A)", text), file);
+    zeb::require(zeb::read_templated<"(A)">(file, text), file);
   }
 
   const int length = zeb::shorten(text);
-  zeb::write_templated(zeb::std_out, "(A)", std::string_view(text, std::size_t(length)));
+  zeb::write_templated<"(A)">(zeb::std_out, std::string_view(text, std::size_t(length)));
   zeb::normal_stop();
 }
