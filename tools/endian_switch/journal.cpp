@@ -14,6 +14,7 @@
 
 #include "block_io.h"
 #include "command_line.h"
+#include "sector_sums.h"
 
 // xxHash is used from its header alone, so that the tool stays one static
 // binary without a library of its own.
@@ -282,8 +283,7 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
       return got == transfer::not_seekable ? journal_made::not_seekable : journal_made::read_failed;
     }
     const std::int64_t n = sectors_of(bytes);
-    for (std::int64_t s = 0; s < n; ++s)
-      sums[s] = checksum(block + s * sector_bytes, static_cast<std::size_t>(std::min(sector_bytes, bytes - s * sector_bytes)));
+    sector_sums(block, bytes, sums);
     if (write_at(fd, sums, static_cast<std::size_t>(8 * n), sums_offset(at)) != transfer::done) {
       discard(place, fd);
       return journal_made::impossible;
@@ -372,13 +372,13 @@ bool bring_sectors(unsigned char* bytes, std::int64_t count, const std::uint64_t
     unsigned char* sector = bytes + s * sector_bytes;
     const std::size_t n = static_cast<std::size_t>(std::min(sector_bytes, count - s * sector_bytes));
     const std::int32_t values = static_cast<std::int32_t>(n) / bytes_per_value;
-    if (checksum(sector, n) == sums[s]) {  // old, or the same in both orders
+    if (sector_sum(sector, n) == sums[s]) {  // old, or the same in both orders
       if (to_new) swap_bytes(sector, bytes_per_value, values);
       changed = changed || to_new;
       continue;
     }
     swap_bytes(sector, bytes_per_value, values);
-    if (checksum(sector, n) != sums[s]) return false;
+    if (sector_sum(sector, n) != sums[s]) return false;
     if (to_new) swap_bytes(sector, bytes_per_value, values);  // it was new already
     changed = changed || !to_new;
   }
