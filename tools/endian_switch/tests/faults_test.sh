@@ -240,7 +240,7 @@ expect_err "^$NOT_CRASH_SAFE: File too large\$"
 expect_unchanged
 
 if ! strace -o /dev/null true 2>/dev/null; then
-  echo "skipped: failures injected into reads and writes need strace" >&2
+  skip_cases "failures injected into reads and writes need strace"
   summary
   exit
 fi

@@ -176,7 +176,7 @@ if [ $has_strace = 1 ]; then
   expect_end 0 ''
   expect_unchanged
 else
-  echo "skipped: injected read and write errors need strace" >&2
+  skip_cases "injected read and write errors need strace"
 fi
 
 summary

@@ -142,7 +142,7 @@ if strace -o /dev/null true 2>/dev/null; then
   expect_unguarded '^zeb_nth_line: lines.txt: Input/output error$'
   expect_unchanged
 else
-  echo "skipped: the read error in the file needs strace" >&2
+  skip_cases "the read error in the file needs strace"
 fi
 
 summary

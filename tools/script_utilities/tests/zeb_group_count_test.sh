@@ -68,7 +68,7 @@ if strace -o /dev/null true 2>/dev/null; then
   expect_out '    2 images in a\n ======== ERROR OCCURRED in zeb_group_count ========\n'
   expect_status 0
 else
-  echo "skipped: the read error after some groups needs strace" >&2
+  skip_cases "the read error after some groups needs strace"
 fi
 
 begin "standard output full"
