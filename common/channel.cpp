@@ -48,13 +48,19 @@ bool drain(channel& ch) {
 }
 
 // The name of a field without its trailing blanks, as a C string.
-bool file_name(channel& ch, std::span<const char> field, char (&path)[4096]) {
+bool file_name(channel& ch, std::span<const char> field, std::size_t longest, char (&path)[4096]) {
   std::size_t n = field.size();
   while (n > 0 && field[n - 1] == ' ') --n;
   const std::size_t shown = n < sizeof ch.name - 1 ? n : sizeof ch.name - 1;
   std::memcpy(ch.name, field.data(), shown);
   ch.name[shown] = 0;
   ch.label = ch.name;
+  ch.longest_name = 0;
+  if (n > longest) {  // cut, it would name another file
+    ch.sys_error = ENAMETOOLONG;
+    ch.longest_name = std::uint32_t(longest);
+    return false;
+  }
   if (n >= sizeof path) {
     ch.sys_error = ENAMETOOLONG;
     return false;
@@ -81,9 +87,9 @@ void reset(channel& ch, int fd, bool writing) {
 
 }  // namespace
 
-bool open_old(channel& ch, std::span<const char> name_field) {
+bool open_old(channel& ch, std::span<const char> name_field, std::size_t longest) {
   char path[4096];
-  if (!file_name(ch, name_field, path)) return false;
+  if (!file_name(ch, name_field, longest, path)) return false;
   // No tool writes a file it did not create: read-only is enough.
   const int fd = above_standard_streams(::open(path, O_RDONLY | O_CLOEXEC));
   if (fd < 0) {
@@ -100,13 +106,13 @@ bool open_old(channel& ch, std::span<const char> name_field) {
   return true;
 }
 
-bool open_new(channel& ch, std::span<const char> name_field) {
+bool open_new(channel& ch, std::span<const char> name_field, std::size_t longest) {
   // What the tool has said so far must be out before a file exists: a
   // standard output that cannot be written then stops the tool without
   // leaving a new file behind, however early its answers arrived.
   flush(std_out);
   char path[4096];
-  if (!file_name(ch, name_field, path)) return false;
+  if (!file_name(ch, name_field, longest, path)) return false;
   // O_EXCL: a file that exists, a link to one included, is never touched.
   const int fd = above_standard_streams(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (fd < 0) {
@@ -158,40 +164,70 @@ void fail(std::string_view subject, std::string_view reason) {
   ::_exit(failure_status);
 }
 
-void fail_open(const channel& ch) {
-  fail(ch.label ? ch.label : "", std::strerror(ch.sys_error));
+namespace {
+
+// Builds the reason of a diagnostic in a fixed buffer.
+struct reason_text {
+  char text[160];
+  std::size_t n = 0;
+
+  void put(std::string_view s) {
+    const std::size_t k = std::min(s.size(), sizeof text - n);
+    std::memcpy(text + n, s.data(), k);
+    n += k;
+  }
+  void number(std::int64_t v) { n = std::size_t(std::to_chars(text + n, std::end(text), v).ptr - text); }
+  std::string_view view() const { return {text, n}; }
+};
+
+std::string_view subject(const channel& ch) { return ch.label ? ch.label : ""; }
+
+reason_text open_reason(const channel& ch) {
+  reason_text r;
+  if (ch.longest_name) {
+    r.put("name longer than ");
+    r.number(ch.longest_name);
+    r.put(" characters");
+  } else {
+    r.put(std::strerror(ch.sys_error));
+  }
+  return r;
 }
 
-void fail_read(const channel& ch, outcome o) {
-  char reason[160];
-  char* p = reason;
-  char* const end = reason + sizeof reason;
-  auto put = [&](std::string_view s) {
-    const std::size_t k = std::min<std::size_t>(s.size(), std::size_t(end - p));
-    std::memcpy(p, s.data(), k);
-    p += k;
-  };
-  auto number = [&](std::int64_t v) { p = std::to_chars(p, end, v).ptr; };
+reason_text read_reason(const channel& ch, outcome o) {
+  reason_text r;
   if (o == outcome::end_of_file) {
     if (ch.items_read > 0) {
-      put("line ");
-      number(ch.line);
-      put(": the input ends inside a record");
+      r.put("line ");
+      r.number(ch.line);
+      r.put(": the input ends inside a record");
     } else {
-      put("end of file after line ");
-      number(ch.line);
+      r.put("end of file after line ");
+      r.number(ch.line);
     }
   } else if (ch.bad_kind) {
-    put("line ");
-    number(ch.line);
-    put(": cannot read '");
-    put(std::string_view(ch.bad_text, ch.bad_length));
-    put("' as ");
-    put(ch.bad_kind);
+    r.put("line ");
+    r.number(ch.line);
+    r.put(": cannot read '");
+    r.put(std::string_view(ch.bad_text, ch.bad_length));
+    r.put("' as ");
+    r.put(ch.bad_kind);
   } else {
-    put(std::strerror(ch.sys_error ? ch.sys_error : EIO));
+    r.put(std::strerror(ch.sys_error ? ch.sys_error : EIO));
   }
-  fail(ch.label ? ch.label : "", std::string_view(reason, std::size_t(p - reason)));
+  return r;
+}
+
+}  // namespace
+
+void fail_open(const channel& ch) { fail(subject(ch), open_reason(ch).view()); }
+
+void fail_read(const channel& ch, outcome o) { fail(subject(ch), read_reason(ch, o).view()); }
+
+void explain_open(const channel& ch) { diagnose(tool_name, subject(ch), open_reason(ch).view()); }
+
+void explain_read(const channel& ch, outcome o) {
+  diagnose(tool_name, subject(ch), read_reason(ch, o).view());
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,8 +22,21 @@ namespace {
 void answer_help_or_version(int argc, char** argv, const char* tool, std::string_view usage) {
   if (argc != 2) return;
   const std::string_view argument = argv[1];
-  if (argument == "--help") answer(tool, usage);
-  if (argument == "--version") answer(tool, tool, " " ZEB_VERSION "\n");
+  if (argument == "--help" || argument == "-h") answer(tool, usage);
+  if (argument == "--version") answer(tool, tool, " " ZEB_VERSION " (" ZEB_DATE ")\n");
+}
+
+void hint_at_terminal(std::string_view tool, std::string_view what) {
+  if (!::isatty(0)) return;
+  char line[512];
+  std::size_t n = 0;
+  for (std::string_view part : {tool, std::string_view(": waiting for "), what, std::string_view("; see "), tool,
+                                std::string_view(" --help\n")}) {
+    const std::size_t k = std::min(part.size(), sizeof line - n);
+    std::memcpy(line + n, part.data(), k);
+    n += k;
+  }
+  (void)write_all(2, std::string_view(line, n));
 }
 
 std::size_t escape_control_bytes(std::string_view text, char* out, std::size_t room) {

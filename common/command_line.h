@@ -13,12 +13,19 @@ namespace zeb {
 // Every unguarded failure of every tool ends with this status.
 inline constexpr int failure_status = 2;
 
-// With `--help` or `--version` as its only argument, writes the usage or
-// the tool's name and version to standard output and ends the process,
-// with status 0 (2, and one line on standard error, when standard output
-// cannot be written). Standard input is never read. Any other arguments
-// return at once: scripts never pass these two, and tools ignore the rest.
+// With `--help` (or `-h`) or `--version` as its only argument, writes the
+// usage or the tool's name, version and date to standard output and ends
+// the process, with status 0 (2, and one line on standard error, when
+// standard output cannot be written). Standard input is never read. Any
+// other arguments return at once: scripts never pass these, and tools
+// ignore the rest.
 void answer_help_or_version(int argc, char** argv, const char* tool, std::string_view usage);
+
+// When standard input is a terminal, writes one line on standard error,
+// "tool: waiting for WHAT; see tool --help": a person who typed the tool's
+// name alone would otherwise face a silent wait. Nothing when a script
+// pipes the answers in.
+void hint_at_terminal(std::string_view tool, std::string_view what);
 
 // Copies `text` into `out` (at most `room` bytes, no terminator) with every
 // byte below 32, 127 and above 127 written as \xNN, so that input quoted in

@@ -55,6 +55,7 @@ struct channel {
   const char* bad_kind = nullptr;  // after the outcome error: "an integer", "a real"
   char bad_text[47] = {};   // after the outcome error: the text that failed,
   std::uint8_t bad_length = 0;  // this much of it (it may hold NUL bytes)
+  std::uint32_t longest_name = 0;  // after a name refused as too long: the most it may hold
   char name[256] = {};
   char buf[buffer_size + buffer_slack];
 };
@@ -65,12 +66,15 @@ extern channel std_out;
 // --- opening and closing -------------------------------------------------
 
 // Opens an existing file for reading; the name is the field without its
-// trailing blanks. False when it does not exist or cannot be read.
-bool open_old(channel& ch, std::span<const char> name_field);
+// trailing blanks. False when it does not exist or cannot be read, or when
+// the name is longer than `longest`: a tool reads a name into a field
+// wider than the name it keeps, so that a longer one is refused, not cut.
+bool open_old(channel& ch, std::span<const char> name_field, std::size_t longest = SIZE_MAX);
 // Creates a new file for writing; false when a file of that name exists
-// (it is then left as it is) or the file cannot be created. Standard output
-// is flushed first: an unguarded failure there ends the tool before it.
-bool open_new(channel& ch, std::span<const char> name_field);
+// (it is then left as it is), the file cannot be created, or the name is
+// longer than `longest`. Standard output is flushed first: an unguarded
+// failure there ends the tool before it.
+bool open_new(channel& ch, std::span<const char> name_field, std::size_t longest = SIZE_MAX);
 // Flushes and closes a file channel; a channel that is not open is left alone.
 void close_channel(channel& ch);
 // Writes out what is pending on an output channel.
@@ -87,6 +91,10 @@ void flush(channel& ch);
 [[noreturn]] void fail_open(const channel& ch);
 // The unguarded failure of a read whose outcome was not done.
 [[noreturn]] void fail_read(const channel& ch, outcome o);
+// For a tool that reports a failed open or read with a line of its own:
+// the line that says why, "tool: name: reason" on standard error, first.
+void explain_open(const channel& ch);
+void explain_read(const channel& ch, outcome o);
 // Reads and opens that a tool does not branch on.
 inline void require(outcome o, const channel& ch) {
   if (o != outcome::done) fail_read(ch, o);

@@ -4,6 +4,7 @@
 source "$2/tests/harness.sh"
 
 VERSION=$(sed -n 's/^project(zeb_tools VERSION \([0-9.]*\).*/\1/p' "$SRC/CMakeLists.txt")
+DATE=$(sed -n 's/^set(ZEB_DATE \(.*\))$/\1/p' "$SRC/CMakeLists.txt")
 
 # run_waiting TOOL ARGS...: standard input is a pipe that stays open and
 # empty, so a tool that reads it hangs until the timeout (status 124).
@@ -24,17 +25,32 @@ for tool in $ALL_TOOLS; do
   expect_no_err
   grep -q "^Usage: .*$tool" out || bad "no usage line naming $tool: $(head -1 out)"
   grep -qi "status" out || bad "the usage does not say how failure is reported"
+  cp out "$WORK/usage"
+
+  begin "$tool -h: the same usage"
+  run_waiting "$tool" -h
+  expect_status 0
+  expect_no_err
+  expect_same out "$WORK/usage"
 
   begin "$tool --version"
   run_waiting "$tool" --version
   expect_status 0
   expect_no_err
-  expect_out "$tool $VERSION\n"
+  expect_out "$tool $VERSION ($DATE)\n"
 
   begin "$tool --help on a full standard output"
   "$BIN/$tool" --help >/dev/full 2>err </dev/null
   status=$?
   expect_unguarded "^$tool: standard output: No space left on device$"
+done
+
+# At a terminal, a tool that waits for answers first says what for, and
+# where to learn more; from a pipe (every other case) it says nothing.
+for tool in zeb_index_rotate zeb_index_rotate_file zeb_grid_cell zeb_group_count zeb_nth_line; do
+  begin "$tool at a terminal: one line saying what it waits for"
+  timeout 10 script -qec "$BIN/$tool 2>err" /dev/null </dev/null >out
+  head -n 1 err | grep -Eq "^$tool: waiting for .+; see $tool --help\$" || bad "no hint: $(cat err)"
 done
 
 # Only a lone --help or --version is answered; other arguments are ignored

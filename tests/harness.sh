@@ -188,13 +188,17 @@ expect_end() {
 }
 expect_no_file() { [ ! -e "$1" ] || bad "$1 should not exist"; }
 
-# expect_err PATTERN: standard error is exactly one line matching the
-# extended regular expression.
+# expect_err PATTERN...: standard error is exactly one line for each
+# extended regular expression, in order, matching it.
 expect_err() {
-  local lines
+  local lines k=0 line
   lines=$(wc -l <err)
-  [ "$lines" = 1 ] || bad "standard error has $lines lines: $(cat err)"
-  grep -Eq -- "$1" err || bad "standard error '$(cat err)' does not match '$1'"
+  [ "$lines" = $# ] || bad "standard error has $lines lines: $(cat err)"
+  while [ $# -gt 0 ] && IFS= read -r line; do
+    k=$((k + 1))
+    grep -Eq -- "$1" <<<"$line" || bad "standard error line $k '$line' does not match '$1'"
+    shift
+  done <err
 }
 
 # An unguarded failure: nothing more on standard output, one diagnostic, status 2.

@@ -4,6 +4,7 @@
 // input, in order: grid file name; column and row index; output file name;
 // mode (0 replaces, anything else reports); in replace mode the new value.
 // Its own error lines end with status 0; arguments are ignored.
+#include <climits>
 #include <cstdint>
 
 #include "command_line.h"
@@ -35,17 +36,24 @@ constexpr std::string_view usage =
 
 namespace {
 
+// The most of a name the tool keeps; a longer name is refused.
+constexpr std::size_t name_length = 200;
+
 // Each error line is two literals joined, so it reads exactly as scripts
-// grep for it; the tool then stops normally, having created no file.
-[[noreturn]] void stop_after_input_open() {
+// grep for it; the tool then stops normally, having created no file. The
+// line on standard error before a file's error line says why.
+[[noreturn]] void stop_after_input_open(const zeb::channel& grid_file) {
+  zeb::explain_open(grid_file);
   zeb::write_templated<"('ERROR in zeb_grid_cell during ','input file open file 1')">(zeb::std_out);
   zeb::normal_stop();
 }
-[[noreturn]] void stop_after_input_read() {
+[[noreturn]] void stop_after_input_read(const zeb::channel& grid_file) {
+  zeb::explain_read(grid_file, zeb::outcome::error);
   zeb::write_templated<"('ERROR in zeb_grid_cell during ','reading from input file 1')">(zeb::std_out);
   zeb::normal_stop();
 }
-[[noreturn]] void stop_after_output_open() {
+[[noreturn]] void stop_after_output_open(const zeb::channel& output_file) {
+  zeb::explain_open(output_file);
   zeb::write_templated<"('ERROR in zeb_grid_cell during ','output file open file 2')">(zeb::std_out);
   zeb::normal_stop();
 }
@@ -58,7 +66,7 @@ namespace {
   zeb::normal_stop();
 }
 
-void fill_blanks(char (&field)[200]) {
+void fill_blanks(char (&field)[PATH_MAX]) {
   for (char& c : field) c = ' ';
 }
 
@@ -66,13 +74,17 @@ void fill_blanks(char (&field)[200]) {
 
 int main(int argc, char** argv) {
   zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
+  zeb::hint_at_terminal(zeb::tool_name, "its answers: grid file, column and row, output file, mode [, new value]");
   // Every cell is 0.0 until the grid file supplies it; an answer that a
   // slash or an empty value leaves unset is a blank name or a zero number.
   float grid[zeb::grid_cells] = {};
   char header_line[zeb::header_size];
   char row_label[zeb::row_label_size];
-  char grid_file_name[200];
-  char output_file_name[200];
+  // Names are read into fields that hold any name the system can open: one
+  // longer than the tool keeps is then refused at its open, never cut to
+  // name another file.
+  char grid_file_name[PATH_MAX];
+  char output_file_name[PATH_MAX];
   std::int32_t column_index = 0;
   std::int32_t row_index = 0;
   std::int32_t mode = 0;
@@ -84,12 +96,12 @@ int main(int argc, char** argv) {
 
   zeb::require(zeb::read_free_form(zeb::std_in, grid_file_name), zeb::std_in);
   zeb::write_templated<"('Opening for read ',A50)">(zeb::std_out, grid_file_name);
-  if (!zeb::open_old(grid_file, grid_file_name)) stop_after_input_open();
+  if (!zeb::open_old(grid_file, grid_file_name, name_length)) stop_after_input_open(grid_file);
 
   // After ended_early the grid file stays open until the end; the missing
   // rows are zeros.
   if (zeb::read_grid(grid_file, grid, header_line, row_label) == zeb::grid_outcome::error)
-    stop_after_input_read();
+    stop_after_input_read(grid_file);
 
   zeb::require(zeb::read_free_form(zeb::std_in, column_index, row_index), zeb::std_in);
   if (!zeb::valid_index(column_index)) stop_after_index_check(true);
@@ -99,7 +111,7 @@ int main(int argc, char** argv) {
   zeb::require(zeb::read_free_form(zeb::std_in, output_file_name), zeb::std_in);
   zeb::write_templated<"('Opening for write ',A50)">(zeb::std_out, output_file_name);
   // Fails on an existing file, which is then left as it is.
-  if (!zeb::open_new(output_file, output_file_name)) stop_after_output_open();
+  if (!zeb::open_new(output_file, output_file_name, name_length)) stop_after_output_open(output_file);
 
   zeb::require(zeb::read_free_form(zeb::std_in, mode), zeb::std_in);
   if (mode == 0) {

@@ -25,6 +25,8 @@ constexpr std::string_view usage =
 
 int main(int argc, char** argv) {
   zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
+  zeb::hint_at_terminal(zeb::tool_name,
+                        "reflection records (h k l and four values) up to Ctrl-D");
   reflection record;
   for (;;) {
     const zeb::outcome o = read_reflection(zeb::std_in, record, layout::four_values);

@@ -28,6 +28,7 @@ constexpr std::string_view usage =
 
 int main(int argc, char** argv) {
   zeb::answer_help_or_version(argc, argv, zeb::tool_name, usage);
+  zeb::hint_at_terminal(zeb::tool_name, "image paths, one a line, up to Ctrl-D");
   zeb::group_counter groups;
   auto write_group = [](std::int32_t count, std::string_view name) {
     zeb::write_templated<"(I5,' images in ',A)">(zeb::std_out, count, name);
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     if (got == zeb::outcome::end_of_file) break;
     if (got == zeb::outcome::error) {
       // The open group is lost; what was written stands.
+      zeb::explain_read(zeb::std_in, got);
       zeb::write_templated<"(' ======== ERROR OCCURRED in ',    'zeb_group_count ========')">(zeb::std_out);
       zeb::normal_stop();
     }

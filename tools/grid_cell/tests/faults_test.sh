@@ -65,18 +65,29 @@ dialogue_case 'answers ending at the new value, no line feed' "${REPLACE%\\n}" a
 dialogue_case 'answers ending at the mode, no line feed' "${REPORT%\\n}" answers out "$REPORTED" 0 '' '        5.3\n'
 
 # --- grid files that cannot be opened
-for name in missing.dat folder; do
+# The line on standard error says why.
+while IFS='|' read -r name reason; do
   dialogue_case "grid file $name" "$name\n3 5\nnew.grid\n1\n" answers out \
-    "$(read_line $name)$(error_line 'input file open file 1')" 0 ''
-done
+    "$(read_line $name)$(error_line 'input file open file 1')" 0 "$name: $reason"
+done <<'CASES'
+missing.dat|No such file or directory
+folder|Is a directory
+CASES
 
 # --- output names that must not be written. /dev/full exists, so the
 # exclusive create refuses it like any other existing file: the tool
 # reports an opening failure, never a write to it.
-for name in kept.dat folder grid.dat dangling /dev/full no/such/folder/new.grid; do
+while IFS='|' read -r name reason; do
   dialogue_case "output name $name" "grid.dat\n3 5\n'$name'\n0\n7.5\n" answers out \
-    "$(read_line grid.dat)$(write_line "$name")$(error_line 'output file open file 2')" 0 ''
-done
+    "$(read_line grid.dat)$(write_line "$name")$(error_line 'output file open file 2')" 0 "$name: $reason"
+done <<'CASES'
+kept.dat|File exists
+folder|File exists
+grid.dat|File exists
+dangling|File exists
+/dev/full|File exists
+no/such/folder/new.grid|No such file or directory
+CASES
 
 # --- grid files cut short: where a header or label record is due the run
 # fails; a cut label record is still a record, and the rows after it are
@@ -120,7 +131,7 @@ chmod 000 grid.dat
 run_unprivileged "grid.dat\n3 5\n'open/new.grid'\n1\n" $T
 chmod 644 grid.dat
 expect_out "$(read_line grid.dat)$(error_line 'input file open file 1')"
-expect_end 0 ''
+expect_end 0 'grid.dat: Permission denied'
 expect_unchanged
 
 begin "output in a folder without write permission"
@@ -128,7 +139,7 @@ setup_files
 snapshot
 run_unprivileged "grid.dat\n3 5\n'locked/new.grid'\n0\n7.5\n" $T
 expect_out "$(read_line grid.dat)$(write_line locked/new.grid)$(error_line 'output file open file 2')"
-expect_end 0 ''
+expect_end 0 'locked/new.grid: Permission denied'
 expect_unchanged
 
 # --- standard output on a file that reaches its size limit at the report
@@ -173,7 +184,7 @@ if [ $has_strace = 1 ]; then
   snapshot
   run_injected grid.dat read EIO 2 answers $T
   expect_out "$(read_line grid.dat)$(error_line 'reading from input file 1')"
-  expect_end 0 ''
+  expect_end 0 'grid.dat: Input/output error'
   expect_unchanged
 else
   skip_cases "injected read and write errors need strace"

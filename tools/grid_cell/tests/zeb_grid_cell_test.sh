@@ -117,38 +117,39 @@ expect_same new.grid expected
 # --- error lines: status 0, no file created, no further answer read
 begin "grid file missing"
 run "missing.dat\n$JUNK" zeb_grid_cell
-expect_status 0
-expect_no_err
+expect_end 0 'missing.dat: No such file or directory'
 expect_out "$(read_line missing.dat)\n$(error_line 'input file open file 1')\n"
 [ "$(ls | tr '\n' ' ')" = "err out " ] || bad "files left: $(ls)"
 
 begin "grid file is a folder"
 mkdir folder
 run "folder\n$JUNK" zeb_grid_cell
-expect_status 0
+expect_end 0 'folder: Is a directory'
 expect_out "$(read_line folder)\n$(error_line 'input file open file 1')\n"
 
 begin "a value field holding letters"
 grid "h" "1 2 3" "1 2 x3" 0 0 0 0 0 >grid.dat
 run "grid.dat\n$JUNK" zeb_grid_cell
-expect_status 0
-expect_no_err
+expect_end 0 "grid.dat: line 5: cannot read '         x3' as a real"
 expect_out "$(read_line grid.dat)\n$(error_line 'reading from input file 1')\n"
 [ "$(ls | tr '\n' ' ')" = "err grid.dat out " ] || bad "files left: $(ls)"
 
-for target in exists grid.dat "'no folder/new'"; do
+while IFS='|' read -r target reason; do
   begin "output file cannot be created: $target"
   make_grid
   printf 'keep me\n' >exists
   cp grid.dat grid.orig
   run "grid.dat\n3 5\n$target\n$JUNK" zeb_grid_cell
-  expect_status 0
-  expect_no_err
   name=${target//\'/}
+  expect_end 0 "$name: $reason"
   expect_out "$(read_line grid.dat)\n$(write_line "$name")\n$(error_line 'output file open file 2')\n"
   expect_file exists "keep me\n"
   expect_same grid.dat grid.orig
-done
+done <<'CASES'
+exists|File exists
+grid.dat|File exists
+'no folder/new'|No such file or directory
+CASES
 
 # An index outside 1 to 7, also one that a slash or an empty value leaves
 # at 0, stops right after answer 2; the column is checked first.
@@ -218,6 +219,39 @@ run "$long\n1 1\n$long.out\n1\n" zeb_grid_cell
 expect_status 0
 expect_out "$(read_line "$long")\n$(write_line "$long")\n Position    1   1 is         1.1\n"
 expect_file "$long.out" "        1.1\n"
+
+# A name is never cut: one longer than the 200 characters of its field,
+# quoted or not, is refused at its open; one of 200 is taken whole.
+n200=$(printf 'n%.0s' {1..200})
+while IFS='|' read -r grid_answer output_answer which; do
+  begin "a name longer than 200 characters: $which"
+  make_grid
+  cp grid.dat "$n200"
+  mkdir sub
+  snapshot
+  run "$grid_answer\n1 1\n$output_answer\n1\n" zeb_grid_cell
+  grid_name=${grid_answer//\'/}
+  output_name=${output_answer//\'/}
+  if [ "${which#the grid file}" != "$which" ]; then
+    expect_out "$(read_line "$grid_name")\n$(error_line 'input file open file 1')\n"
+    expect_end 0 "$grid_name: name longer than 200 characters"
+  else
+    expect_out "$(read_line "$grid_name")\n$(write_line "$output_name")\n$(error_line 'output file open file 2')\n"
+    expect_end 0 "$output_name: name longer than 200 characters"
+  fi
+  expect_unchanged
+done <<CASES
+${n200}x|cell.out|the grid file
+'${n200}  x'|cell.out|the grid file, quoted
+grid.dat|${n200:1}xy|the output file
+grid.dat|'sub/${n200}${n200:0:34}'|the output file, quoted
+CASES
+
+begin "a name of 200 characters is taken whole"
+make_grid "$n200"
+run "$n200\n1 1\n${n200:0:196}.out\n1\n" zeb_grid_cell
+expect_end 0 ''
+expect_file "${n200:0:196}.out" "        1.1\n"
 
 begin "quoted names hold blanks, commas and slashes"
 mkdir sub

@@ -95,23 +95,36 @@ dialogue_case 'answers ending in blank lines before the head answer' 'in.dat\nou
 dialogue_case 'answers ending at the head answer, no line feed' 'in.dat\nout.dat\n0' answers out "$DONE" 0 '' "$ROT"
 
 # --- input files that cannot be read: the output is not created
-for name in missing.dat folder; do
-  dialogue_case "input file $name" "$name\nout.dat\n0\n" answers out "$(dialogue $name out.dat '  0')$OPEN_FAIL" 0 ''
-done
+# The line on standard error says why.
+while IFS='|' read -r name reason; do
+  dialogue_case "input file $name" "$name\nout.dat\n0\n" answers out "$(dialogue $name out.dat '  0')$OPEN_FAIL" 0 \
+    "$name: $reason"
+done <<'CASES'
+missing.dat|No such file or directory
+folder|Is a directory
+CASES
 
 # --- output names that must not be written. /dev/full exists, so the
 # exclusive create refuses it like any other existing file: the tool
 # reports an opening failure, never a write to it.
-for name in kept.dat folder in.dat dangling /dev/full no/such/folder/out.dat; do
-  dialogue_case "output name $name" "in.dat\n$name\n0\n" answers out "$(dialogue in.dat $name '  0')$OPEN_FAIL" 0 ''
-done
+while IFS='|' read -r name reason; do
+  dialogue_case "output name $name" "in.dat\n$name\n0\n" answers out "$(dialogue in.dat $name '  0')$OPEN_FAIL" 0 \
+    "$name: $reason"
+done <<'CASES'
+kept.dat|File exists
+folder|File exists
+in.dat|File exists
+dangling|File exists
+/dev/full|File exists
+no/such/folder/out.dat|No such file or directory
+CASES
 
 # --- input ending inside a record, or right after whole records
 INPUT="${RECS%\\n}" dialogue_case 'input ending at the last value, no line feed' "$ANSWERS" answers out "$DONE" 0 '' "$ROT"
 INPUT="${RECS}7 8 9 10" dialogue_case 'input ending inside a record' "$ANSWERS" answers out \
-  "$(dialogue in.dat out.dat '  0')$READ_FAIL" 0 '' "$ROT"
+  "$(dialogue in.dat out.dat '  0')$READ_FAIL" 0 'in.dat: line 3: the input ends inside a record' "$ROT"
 INPUT="${RECS}7 8\n9\n" dialogue_case 'input ending inside a record spread over lines' "$ANSWERS" answers out \
-  "$(dialogue in.dat out.dat '  0')$READ_FAIL" 0 '' "$ROT"
+  "$(dialogue in.dat out.dat '  0')$READ_FAIL" 0 'in.dat: line 4: the input ends inside a record' "$ROT"
 INPUT='' dialogue_case 'empty input and a head line asked for' 'in.dat\nout.dat\n1\n' answers out \
   "$(dialogue in.dat out.dat '  1')" 2 'in.dat: end of file after line 0' ''
 
@@ -125,7 +138,7 @@ chmod 000 in.dat
 run_unprivileged 'in.dat\nopen/out.dat\n0\n' $T
 chmod 644 in.dat
 expect_out "$(dialogue in.dat open/out.dat '  0')$OPEN_FAIL"
-expect_end 0 ''
+expect_end 0 'in.dat: Permission denied'
 expect_unchanged
 
 begin "$T: output in a folder without write permission"
@@ -133,7 +146,7 @@ setup_files
 snapshot
 run_unprivileged 'in.dat\nlocked/out.dat\n0\n' $T
 expect_out "$(dialogue in.dat locked/out.dat '  0')$OPEN_FAIL"
-expect_end 0 ''
+expect_end 0 'locked/out.dat: Permission denied'
 expect_unchanged
 
 # --- writes and reads failing part-way
@@ -189,7 +202,7 @@ if [ $has_strace = 1 ]; then
   rotated_lines 5461 >want
   run_injected in.dat read EIO 2 answers $T
   expect_out "$(dialogue in.dat out.dat '  0')$READ_FAIL"
-  expect_end 0 ''
+  expect_end 0 'in.dat: Input/output error'
   expect_same out.dat want
 else
   skip_cases "read errors need strace"

@@ -68,14 +68,27 @@ expect_out "$(dialogue 'my data.hkl' ' out.dat' '  0')$(count_line 3)"
 expect_file ' out.dat' "$ROTATED"
 expect_no_file out.dat
 
-begin "names longer than 190 characters are cut, echoed and opened cut"
+begin "names of 190 characters are taken whole"
 long_in=$(printf 'i%.0s' {1..190})
 long_out=$(printf 'o%.0s' {1..190})
 put_file "$long_in" "$RECORDS"
-run "${long_in}IGNORED\n${long_out}$(printf 'x%.0s' {1..20})\n0\n" $TOOL
-expect_status 0
+run "${long_in}    \n${long_out}\n0\n" $TOOL
+expect_end 0 ''
 expect_out "$(dialogue "$long_in" "$long_out" '  0')$(count_line 3)"
 expect_file "$long_out" "$ROTATED"
+
+# A longer name is echoed cut, as ever, but never opened cut: that would
+# read or create a file the script did not name.
+begin "names longer than 190 characters are refused, nothing created"
+put_file "$long_in" "$RECORDS"
+run "${long_in}\n${long_out}_suffix_name\n0\n" $TOOL
+expect_out "$(dialogue "$long_in" "$long_out" '  0')$OPEN_FAIL"
+expect_end 0 "${long_out}_suffix_name: name longer than 190 characters"
+expect_no_file "$long_out"
+run "${long_in}IGNORED\n${long_out}\n0\n" $TOOL
+expect_out "$(dialogue "$long_in" "$long_out" '  0')$OPEN_FAIL"
+expect_end 0 "${long_in}IGNORED: name longer than 190 characters"
+expect_no_file "$long_out"
 
 begin "a blank name line is echoed as one blank and fails to open"
 put_file in.dat "$RECORDS"
@@ -220,8 +233,7 @@ expect_file out.dat "$(rec 2 3 1 4.0 5.0 6.000)$(rec 20 30 10 7.0 5.0 6.000)$(re
 begin "a malformed record after two good ones: reading-failure line, two records kept"
 put_file in.dat "Title\n1 2 3 4 5 6\n7 8 9 10 11 12\n13 14 x 16 17 18\n19 20 21 22 23 24\n"
 run 'in.dat\nout.dat\n1\n' $TOOL
-expect_status 0
-expect_no_err
+expect_end 0 "in.dat: line 4: cannot read 'x' as an integer"
 expect_out "$(dialogue in.dat out.dat '  1')$READ_FAIL"
 expect_file out.dat "Title\n$(rec 2 3 1 4.0 5.0 6.000)$(rec 8 9 7 10.0 11.0 12.000)"
 expect_unchanged in.dat
@@ -234,25 +246,31 @@ expect_out "$(dialogue in.dat out.dat '  0')$READ_FAIL"
 expect_file out.dat "$(rec 2 3 1 4.0 5.0 6.000)"
 
 begin "the input ends inside a record: reading-failure line, not a count"
-for cut in '7 8 9 10\n' '7' '7 8 9 10 11,' '\n\n7 8\n\n'; do
+while IFS='|' read -r cut line; do
   rm -f out.dat
   put_file in.dat "1 2 3 4 5 6\n$cut"
   run 'in.dat\nout.dat\n0\n' $TOOL
-  expect_status 0
-  expect_no_err
+  expect_end 0 "in.dat: line $line: the input ends inside a record"
   expect_out "$(dialogue in.dat out.dat '  0')$READ_FAIL"
   expect_file out.dat "$(rec 2 3 1 4.0 5.0 6.000)"
-done
+done <<'CASES'
+7 8 9 10\n|2
+7|2
+7 8 9 10 11,|2
+\n\n7 8\n\n|5
+CASES
 
 begin "an input file that cannot be opened: opening-failure line, no output made"
 mkdir folder.hkl
-for name in missing.dat folder.hkl; do
+while IFS='|' read -r name reason; do
   run "$name\nout.dat\n0\n" $TOOL
-  expect_status 0
-  expect_no_err
+  expect_end 0 "$name: $reason"
   expect_out "$(dialogue $name out.dat '  0')$OPEN_FAIL"
   expect_no_file out.dat
-done
+done <<'CASES'
+missing.dat|No such file or directory
+folder.hkl|Is a directory
+CASES
 
 begin "a failed write of the output file: unguarded failure"
 put_file in.dat "$(for i in $(seq 100); do printf '%d 2 3 4 5 6\\n' "$i"; done)"
@@ -272,7 +290,7 @@ begin "an existing output file is left as it was"
 put_file in.dat "$RECORDS"
 put_file out.dat 'precious\n'
 run 'in.dat\nout.dat\n0\n' $TOOL
-expect_status 0
+expect_end 0 'out.dat: File exists'
 expect_out "$(dialogue in.dat out.dat '  0')$OPEN_FAIL"
 expect_unchanged out.dat
 expect_unchanged in.dat

@@ -55,7 +55,7 @@ fault() {
 
 # One case a line: tool | arguments | standard input | standard output |
 # expected standard output | status | standard error (empty: none; else
-# an extended regular expression its one line must match).
+# an extended regular expression for each of its lines, separated by |).
 matrix() {
   cat <<'EOF'
 num_greater|2 1|empty|file|1|0|
@@ -67,14 +67,14 @@ num_greater||closed|file||2|^num_greater: first argument: missing$
 num_greater|5|empty|closed||2|^num_greater: second argument: missing$
 num_greater|abc 1|closed|full||2|^num_greater: first argument 'abc': not a number$
 zeb_group_count||empty|file|    1 images in \n|0|
-zeb_group_count||closed|file| ======== ERROR OCCURRED in zeb_group_count ========\n|0|
-zeb_group_count||folder|file| ======== ERROR OCCURRED in zeb_group_count ========\n|0|
+zeb_group_count||closed|file| ======== ERROR OCCURRED in zeb_group_count ========\n|0|^zeb_group_count: standard input: Bad file descriptor$
+zeb_group_count||folder|file| ======== ERROR OCCURRED in zeb_group_count ========\n|0|^zeb_group_count: standard input: Is a directory$
 zeb_group_count|lines.txt x|text:a/1\n|file|    1 images in a\n|0|
 zeb_group_count||text:a/1\n|full||2|^zeb_group_count: standard output: No space left on device$
 zeb_group_count||text:a/1\n|closed||2|^zeb_group_count: standard output: Bad file descriptor$
 zeb_group_count||empty|closed||2|^zeb_group_count: standard output: Bad file descriptor$
-zeb_group_count||closed|closed||2|^zeb_group_count: standard output: Bad file descriptor$
-zeb_group_count||folder|full||2|^zeb_group_count: standard output: No space left on device$
+zeb_group_count||closed|closed||2|^zeb_group_count: standard input: Bad file descriptor$|^zeb_group_count: standard output: Bad file descriptor$
+zeb_group_count||folder|full||2|^zeb_group_count: standard input: Is a directory$|^zeb_group_count: standard output: No space left on device$
 zeb_nth_line||text:lines.txt\n2\n|file|second\n|0|
 zeb_nth_line||empty|file||2|^zeb_nth_line: standard input: end of file after line 0$
 zeb_nth_line||closed|file||2|^zeb_nth_line: standard input: Bad file descriptor$
@@ -105,7 +105,12 @@ while IFS='|' read -r tool args input output want code diagnostic; do
   fault "$input" "$output" "$tool" $args
   expect_out "$want"
   expect_status "$code"
-  if [ -n "$diagnostic" ]; then expect_err "$diagnostic"; else expect_no_err; fi
+  if [ -n "$diagnostic" ]; then
+    IFS='|' read -ra lines <<<"$diagnostic"
+    expect_err "${lines[@]}"
+  else
+    expect_no_err
+  fi
   expect_unchanged
 done < <(matrix)
 

@@ -45,11 +45,17 @@ run ' a b  \n1\n' zeb_nth_line
 expect_out 'q\n'
 expect_status 0
 
-begin "a file name beyond 200 characters is cut to 200"
+# A longer name is refused, never cut to name another file.
+begin "a file name of 200 characters is taken whole, a longer one refused"
 printf 'z\n' >"$x200"
-run "${x200}tail\n1\n" zeb_nth_line
+run "${x200}   \n1\n" zeb_nth_line
 expect_out 'z\n'
-expect_status 0
+expect_end 0 ''
+run "${x200}\n0\n" zeb_nth_line
+expect_out "$x200\n"
+run "${x200}tail\n1\n" zeb_nth_line
+expect_out ''
+expect_unguarded "^zeb_nth_line: ${x200}tail: name longer than 200 characters\$"
 
 # Unguarded failures: one diagnostic, status 2, nothing on standard output.
 fails() {
