@@ -22,7 +22,8 @@ constexpr std::string_view usage =
     "so give paths relative to the folder that holds the groups.\n"
     "\n"
     "Exit status: 0 at the end of the input, and after a read error, which is\n"
-    "written as \" ======== ERROR OCCURRED in zeb_group_count ========\".\n"
+    "written as \" ======== ERROR OCCURRED in zeb_group_count ========\"\n"
+    "after one line on standard error that says why.\n"
     "2, with one line on standard error, when standard output cannot be\n"
     "written.\n";
 
