@@ -47,10 +47,22 @@ bool drain(channel& ch) {
   return false;
 }
 
+// The length of a field without its trailing blanks. A name field is as
+// wide as the longest path, and mostly blanks: eight of them at a time.
+std::size_t trimmed_length(std::span<const char> field) {
+  constexpr std::uint64_t blanks = 0x2020202020202020;
+  std::size_t n = field.size();
+  for (std::uint64_t word; n >= 8; n -= 8) {
+    std::memcpy(&word, field.data() + n - 8, 8);
+    if (word != blanks) break;
+  }
+  while (n > 0 && field[n - 1] == ' ') --n;
+  return n;
+}
+
 // The name of a field without its trailing blanks, as a C string.
 bool file_name(channel& ch, std::span<const char> field, std::size_t longest, char (&path)[4096]) {
-  std::size_t n = field.size();
-  while (n > 0 && field[n - 1] == ' ') --n;
+  const std::size_t n = trimmed_length(field);
   const std::size_t shown = n < sizeof ch.name - 1 ? n : sizeof ch.name - 1;
   std::memcpy(ch.name, field.data(), shown);
   ch.name[shown] = 0;
