@@ -286,13 +286,17 @@ bool fill(channel& ch) {
   }
 }
 
-// Passes over the rest of the record begun last.
-bool pass_rest(channel& ch) {
+// Passes over the rest of the record begun last; notes in `text` whether
+// it held anything but blanks (a carriage return counts as one).
+bool pass_rest(channel& ch, bool* text = nullptr) {
   for (;;) {
     const char* start = ch.buf + ch.begin;
-    const void* lf = std::memchr(start, '\n', ch.end - ch.begin);
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', ch.end - ch.begin));
+    if (text != nullptr) {
+      for (const char* p = start; p != (lf ? lf : ch.buf + ch.end); ++p) *text |= *p != ' ' && *p != '\r';
+    }
     if (lf) {
-      ch.begin = std::uint32_t(static_cast<const char*>(lf) + 1 - ch.buf);
+      ch.begin = std::uint32_t(lf + 1 - ch.buf);
       break;
     }
     ch.begin = ch.end = 0;
@@ -304,6 +308,20 @@ bool pass_rest(channel& ch) {
 }
 
 }  // namespace
+
+outcome read_name_line(channel& ch, std::span<char> field) {
+  const outcome o = read_templated<"(A)">(ch, field);
+  bool past = false;
+  // A read error here is left to the next read, which meets it again.
+  if (o == outcome::done && ch.dropping && pass_rest(ch, &past) && past) field.back() = '*';
+  return o;
+}
+
+outcome read_name_token(channel& ch, std::span<char> field) {
+  const outcome o = read_free_form(ch, field);
+  if (ch.text_cut) field.back() = '*';
+  return o;
+}
 
 outcome detail::start_record(channel& ch) {
   if (ch.dropping && !pass_rest(ch)) return outcome::error;

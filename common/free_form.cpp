@@ -16,10 +16,12 @@ using detail::item;
 namespace {
 
 // Stores text into a text item: left-justified, cut or padded with blanks.
-void store_text(const item& it, std::string_view text) {
+// True when text, not blanks, was cut.
+bool store_text(const item& it, std::string_view text) {
   const std::size_t n = std::min(text.size(), it.a.n);
   if (n > 0) std::memcpy(it.a.p, text.data(), n);
   std::memset(it.a.p + n, ' ', it.a.n - n);
+  return text.find_first_not_of(' ', n) != std::string_view::npos;
 }
 
 // Characters that end a free-form token (blank, tab, comma, semicolon,
@@ -190,7 +192,7 @@ outcome free_form(channel& ch, cursor& c, item* items, int count) {
       if (target.kind == 'A') {
         if (tk.long_one && target.a.n > std::size_t(long_token_head))
           fail("free-form input", "a text field longer than long_token_head characters");
-        store_text(target, text);
+        ch.text_cut |= store_text(target, text) || tk.long_one;
       } else if (tk.quoted) {
         ok = false;
       } else {
@@ -222,6 +224,7 @@ outcome general(channel& ch, item* items, int count) {
 // The start of every statement: nothing read yet, and the next record begun.
 bool begin_statement(channel& ch, int count, outcome& o) {
   ch.items_read = 0;
+  ch.text_cut = false;
   ch.bad_kind = nullptr;
   o = begin_record(ch);
   return o == outcome::done && count > 0;

@@ -51,6 +51,7 @@ struct channel {
   std::uint32_t begin = 0;  // input: unread bytes are buf[begin, end)
   std::uint32_t end = 0;    // output: pending bytes are buf[0, end)
   int items_read = 0;       // items the last read statement gave a value or a null
+  bool text_cut = false;    // the last free-form read left text out of a text field
   const char* label = nullptr;  // for diagnostics: a file name or "standard input"
   const char* bad_kind = nullptr;  // after the outcome error: "an integer", "a real"
   char bad_text[47] = {};   // after the outcome error: the text that failed,
@@ -329,6 +330,14 @@ outcome read_templated(std::span<const char> record, V&&... items) {
   detail::item it[] = {detail::to_item(items)...};
   return detail::read_record(record, detail::program_of<T, true, V...>, it, int(sizeof...(V)));
 }
+
+// Reads a file name answer into a field wider than any name a tool keeps:
+// the next record whole, or a free-form value (quoted, it may hold
+// blanks). A name with text past the field is not cut to name another
+// file: the field's last byte is then made non-blank, so that its open
+// refuses the name as too long.
+outcome read_name_line(channel& ch, std::span<char> field);
+outcome read_name_token(channel& ch, std::span<char> field);
 
 // The next record of an input channel, without its line feed (and without a
 // carriage return before it or at the very end of the input); the view

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   static zeb::channel grid_file;
   static zeb::channel output_file;
 
-  zeb::require(zeb::read_free_form(zeb::std_in, grid_file_name), zeb::std_in);
+  zeb::require(zeb::read_name_token(zeb::std_in, grid_file_name), zeb::std_in);
   zeb::write_templated<"('Opening for read ',A50)">(zeb::std_out, grid_file_name);
   if (!zeb::open_old(grid_file, grid_file_name, name_length)) stop_after_input_open(grid_file);
 
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   if (!zeb::valid_index(row_index)) stop_after_index_check(false);
   float& cell = grid[zeb::cell_at(column_index, row_index)];
 
-  zeb::require(zeb::read_free_form(zeb::std_in, output_file_name), zeb::std_in);
+  zeb::require(zeb::read_name_token(zeb::std_in, output_file_name), zeb::std_in);
   zeb::write_templated<"('Opening for write ',A50)">(zeb::std_out, output_file_name);
   // Fails on an existing file, which is then left as it is.
   if (!zeb::open_new(output_file, output_file_name, name_length)) stop_after_output_open(output_file);

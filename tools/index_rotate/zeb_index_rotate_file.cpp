@@ -80,11 +80,11 @@ int main(int argc, char** argv) {
   // The whole dialogue comes first: nothing is opened before all three
   // answers are in, so a script that feeds too few answers leaves no file.
   zeb::write_templated<"(' zeb_index_rotate_file: Give input file name')">(zeb::std_out);
-  zeb::require(zeb::read_templated<"(A)">(zeb::std_in, input_name), zeb::std_in);
+  zeb::require(zeb::read_name_line(zeb::std_in, input_name), zeb::std_in);
   zeb::write_templated<"(' read:',A)">(zeb::std_out, trimmed(input_name, name_length));
 
   zeb::write_templated<"(' zeb_index_rotate_file: Give output file name')">(zeb::std_out);
-  zeb::require(zeb::read_templated<"(A)">(zeb::std_in, output_name), zeb::std_in);
+  zeb::require(zeb::read_name_line(zeb::std_in, output_name), zeb::std_in);
   zeb::write_templated<"(' read:',A)">(zeb::std_out, trimmed(output_name, name_length));
 
   zeb::write_templated<"(' zeb_index_rotate_file: Head line ? (1=y,0=n) ')">(zeb::std_out);

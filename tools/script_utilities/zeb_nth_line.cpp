@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   // system can open: one longer than a line's 200 characters is then
   // refused at its open, never cut to name another file.
   char name[PATH_MAX];
-  zeb::require(zeb::read_templated<"(A)">(zeb::std_in, name), zeb::std_in);
+  zeb::require(zeb::read_name_line(zeb::std_in, name), zeb::std_in);
 
   // An answer that gives n no value (a slash, an empty value) means 0.
   std::int32_t n = 0;

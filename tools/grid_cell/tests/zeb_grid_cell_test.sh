@@ -234,10 +234,10 @@ while IFS='|' read -r grid_answer output_answer which; do
   output_name=${output_answer//\'/}
   if [ "${which#the grid file}" != "$which" ]; then
     expect_out "$(read_line "$grid_name")\n$(error_line 'input file open file 1')\n"
-    expect_end 0 "$grid_name: name longer than 200 characters"
+    expect_end 0 "${grid_name:0:255}: name longer than 200 characters"
   else
     expect_out "$(read_line "$grid_name")\n$(write_line "$output_name")\n$(error_line 'output file open file 2')\n"
-    expect_end 0 "$output_name: name longer than 200 characters"
+    expect_end 0 "${output_name:0:255}: name longer than 200 characters"
   fi
   expect_unchanged
 done <<CASES
@@ -245,6 +245,8 @@ ${n200}x|cell.out|the grid file
 '${n200}  x'|cell.out|the grid file, quoted
 grid.dat|${n200:1}xy|the output file
 grid.dat|'sub/${n200}${n200:0:34}'|the output file, quoted
+'grid.dat$(printf '%5000s' '')x'|cell.out|the grid file, quoted, text past its whole field
+grid.dat|'cell.out$(printf '%5000s' '')x'|the output file, quoted, text past its whole field
 CASES
 
 begin "a name of 200 characters is taken whole"

@@ -89,6 +89,12 @@ run "${long_in}IGNORED\n${long_out}\n0\n" $TOOL
 expect_out "$(dialogue "$long_in" "$long_out" '  0')$OPEN_FAIL"
 expect_end 0 "${long_in}IGNORED: name longer than 190 characters"
 expect_no_file "$long_out"
+# Text past the whole field, after blanks, still makes the name too long.
+past=$(printf '%s%5000sX' "$long_out" '')
+run "${long_in}\n${past}\n0\n" $TOOL
+expect_out "$(dialogue "$long_in" "$long_out" '  0')$OPEN_FAIL"
+expect_end 0 "${past:0:255}: name longer than 190 characters"
+expect_no_file "$long_out"
 
 begin "a blank name line is echoed as one blank and fails to open"
 put_file in.dat "$RECORDS"

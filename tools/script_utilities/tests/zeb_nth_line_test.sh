@@ -56,6 +56,11 @@ expect_out "$x200\n"
 run "${x200}tail\n1\n" zeb_nth_line
 expect_out ''
 expect_unguarded "^zeb_nth_line: ${x200}tail: name longer than 200 characters\$"
+# Text past the whole field, after blanks, still makes the name too long.
+past=$(printf 'lines.txt%5000sX' '')
+run "$past\n1\n" zeb_nth_line
+expect_out ''
+expect_unguarded "^zeb_nth_line: ${past:0:255}: name longer than 200 characters\$"
 
 # Unguarded failures: one diagnostic, status 2, nothing on standard output.
 fails() {
