@@ -101,6 +101,13 @@ void on_signals(void (*action)(int)) {
 
 bool signalled() { return pending_signal != 0; }
 
+void block_caught_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : caught_signals) sigaddset(&set, sig);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
 // What a second signal says, while the map is put back, before it ends the
 // run at once.
 const char* last_words = "";
@@ -290,8 +297,9 @@ void report_journal_end(const run& r, zeb::journal_end end, bool converted) {
 // map is in its first order again; false when it is left as the run found
 // it in the middle of a conversion, or could not be put back.
 bool put_back(run& r) {
-  last_words = r.journaled ? "Interrupted ... run again to finish the conversion\n"
-                           : "Interrupted ... file left partly converted\n";
+  last_words = !r.changed && !r.recovering ? "Interrupted ... file left in its original byte order\n"
+               : r.journaled               ? "Interrupted ... run again to finish the conversion\n"
+                                           : "Interrupted ... file left partly converted\n";
   last_words_length = std::strlen(last_words);
   prctl(PR_SET_DUMPABLE, 0);
   on_signals(die_at_once);
@@ -308,8 +316,10 @@ bool put_back(run& r) {
   } else if (r.recovering) {
     first_order = false;
   }
-  if (first_order && r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
-  on_signals(SIG_DFL);  // what is left to do is to say so
+  if (first_order && r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal, r.map, r.status), false);
+  // What is left to do is to say so; a signal now would end the run
+  // without a word, so it waits until then.
+  block_caught_signals();
   return first_order;
 }
 
@@ -337,7 +347,7 @@ bool put_back(run& r) {
     sigset_t all;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, nullptr);
-    if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), true);
+    if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal, r.map, r.status), true);
     stop(0);
   }
   const bool first_order = put_back(r);
@@ -470,7 +480,7 @@ void prepare_journal(run& r) {
     return;
   }
 
-  if (r.stale_journal && zeb::end_journal(r.place, r.journal) != zeb::journal_end::removed)
+  if (r.stale_journal && zeb::end_journal(r.place, r.journal, r.map, r.status) != zeb::journal_end::removed)
     r.no_journal = "the journal of a finished conversion cannot be removed";
   if (r.no_journal == nullptr) {
     zeb::journal_record record = {};

@@ -76,32 +76,6 @@ bool sync_folder(const journal_place& place, int fd_inside) {
   return place.folder_syncs ? fsync(place.folder) == 0 : syncfs(fd_inside) == 0;
 }
 
-// Removes those of the names that are names of the file open as `fd`
-// (what is left under them may be another file's); true when none is left.
-bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names) {
-  struct stat own;
-  if (fstat(fd, &own) != 0) return false;
-  for (const char* name : names) {
-    struct stat there;
-    if (name[0] == '\0') continue;
-    if (fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return false;
-    }
-    if (there.st_ino == own.st_ino && unlinkat(place.folder, name, 0) != 0) return false;
-  }
-  return true;
-}
-
-// Removes the journal being written, under every name it has been given,
-// keeping errno for the caller.
-void discard(const journal_place& place, int fd) {
-  const int saved = errno;
-  remove_names(place, fd, {place.making, place.by_name, place.name});
-  close(fd);
-  errno = saved;
-}
-
 // What the journal open as `j.fd` is, its record filled in when ready.
 journal_found check_journal(int mapfile, const struct stat& map, journal& j) {
   struct stat status;
@@ -163,6 +137,45 @@ bool open_journal(const journal_place& place, const char* name, const struct sta
   j.found_as = name;
   struct stat opened;
   return fstat(j.fd, &opened) == 0 && opened.st_ino == named.st_ino;  // not replaced in between
+}
+
+// Removes those of the names that are names of the file open as `fd`, or,
+// given the map, of a copy of a journal of that map: once the map is in
+// one byte order, a copy would lead the next run to finish a conversion
+// that is done. What else is left under them may be another file's. True
+// when none of those is left.
+bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names,
+                  int mapfile = -1, const struct stat* map = nullptr) {
+  struct stat own;
+  if (fstat(fd, &own) != 0) return false;
+  for (const char* name : names) {
+    struct stat there;
+    if (name[0] == '\0') continue;
+    if (fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return false;
+    }
+    bool ours = there.st_ino == own.st_ino;
+    if (!ours && map != nullptr && S_ISREG(there.st_mode)) {
+      journal copy;
+      if (open_journal(place, name, there, copy)) {
+        const journal_found kind = check_journal(mapfile, *map, copy);
+        ours = kind == journal_found::ready || kind == journal_found::finished;
+      }
+      if (copy.fd >= 0) close(copy.fd);
+    }
+    if (ours && unlinkat(place.folder, name, 0) != 0) return false;
+  }
+  return true;
+}
+
+// Removes the journal being written, under every name it has been given,
+// keeping errno for the caller.
+void discard(const journal_place& place, int fd) {
+  const int saved = errno;
+  remove_names(place, fd, {place.making, place.by_name, place.name});
+  close(fd);
+  errno = saved;
 }
 
 // Follows the symbolic links of the name's last part, so that the journal
@@ -242,7 +255,8 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
   struct stat left;
   if (fstatat(place.folder, place.making, &left, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!S_ISREG(left.st_mode)) return journal_made::not_a_file;
-    if (left.st_nlink > 1) return journal_made::exists;
+    // (Nor is the map itself, should it bear that name.)
+    if (left.st_nlink > 1 || left.st_ino == map.st_ino) return journal_made::exists;
     unlinkat(place.folder, place.making, 0);
   }
   const int fd = above_standard_streams(openat(place.folder, place.making,
@@ -330,7 +344,7 @@ bool name_journal(const journal_place& place, const journal& j) {
   return linkat(place.folder, j.found_as, place.folder, place.name, 0) == 0 && sync_folder(place, j.fd);
 }
 
-journal_end end_journal(const journal_place& place, journal& j) {
+journal_end end_journal(const journal_place& place, journal& j, int mapfile, const struct stat& map) {
   // Marked finished, a journal that stays, or comes back after a crash
   // because its removal was not durable, is passed by: the next run
   // converts the map again instead of finishing this conversion twice.
@@ -345,8 +359,8 @@ journal_end end_journal(const journal_place& place, journal& j) {
   // The names made of the map's name go first, and durably: left alone
   // by a crash, one of them would lead only that name of the map to the
   // journal, where the name made of the inode leads every name.
-  if (remove_names(place, j.fd, {j.record.by_name, place.by_name, place.making}) && sync_folder(place, j.fd) &&
-      remove_names(place, j.fd, {place.name})) {
+  if (remove_names(place, j.fd, {j.record.by_name, place.by_name, place.making}, mapfile, &map) &&
+      sync_folder(place, j.fd) && remove_names(place, j.fd, {place.name}, mapfile, &map)) {
     if (!sync_folder(place, j.fd)) {
       error = errno;
       mark_finished();

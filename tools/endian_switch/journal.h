@@ -145,8 +145,8 @@ enum class journal_end {
 };
 
 // Ends the journal of a map now durable in one byte order: both its names
-// go. errno tells why, unless removed.
-journal_end end_journal(const journal_place& place, journal& j);
+// go, and copies of it under them. errno tells why, unless removed.
+journal_end end_journal(const journal_place& place, journal& j, int mapfile, const struct stat& map);
 
 // The checksums of the sectors of the data bytes [from, from + bytes),
 // `from` a sector boundary.
