@@ -187,7 +187,7 @@ outcome read_fields(column_source& s, const record_program& p, item* items, int 
 
 void detail::write_record(channel& ch, const record_program& p, const value* values, int count) {
   if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
-  sink s{&ch, ch.buf + ch.end, ch.buf + buffer_size};
+  sink s{&ch, ch.buf + ch.end, ch.buf + output_size};
   write_fields(s, p, values, count);
   *reserve(s, 1) = '\n';
   ++s.p;
@@ -203,7 +203,7 @@ void detail::write_record(std::span<char> record, const record_program& p, const
 
 char* detail::make_room(channel& ch, std::size_t n) {
   if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
-  if (std::size_t(buffer_size) - ch.end < n) flush(ch);
+  if (std::size_t(output_size) - ch.end < n) flush(ch);
   return ch.buf + ch.end;
 }
 

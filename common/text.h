@@ -28,9 +28,13 @@ extern const char tool_name[];
 
 enum class outcome : std::uint8_t { done, end_of_file, error };
 
-// Input and output pass through a channel's buffer this many bytes at a
-// time. Records of any length pass through it; no record is cut to it.
+// Input passes through a channel's buffer this many bytes at a time.
+// Records of any length pass through it; no record is cut to it.
 inline constexpr int buffer_size = 1 << 16;
+// Output leaves it in pieces of up to this many: writing into the page
+// cache costs the system less in larger pieces (zeb_index_rotate_file:
+// 5 % less CPU time than in pieces of buffer_size).
+inline constexpr int output_size = 1 << 18;
 // Bytes past the buffer that quick scans may load and quick writes may
 // overrun: input keeps a NUL right after its data, which stops every scan
 // (the quick path of free-form input loads 64 bytes at a time).
@@ -58,7 +62,7 @@ struct channel {
   std::uint8_t bad_length = 0;  // this much of it (it may hold NUL bytes)
   std::uint32_t longest_name = 0;  // after a name refused as too long: the most it may hold
   char name[256] = {};
-  char buf[buffer_size + buffer_slack];
+  char buf[output_size + buffer_slack];
 };
 
 extern channel std_in;
@@ -219,7 +223,7 @@ void write_record(channel& ch, const record_program& p, const value* values, int
 // buffer's slack after it, on a channel open for writing.
 char* make_room(channel& ch, std::size_t n);
 inline char* reserve_record(channel& ch, std::size_t n) {
-  if (ch.writing && ch.fd >= 0 && std::size_t(buffer_size) - ch.end >= n) return ch.buf + ch.end;
+  if (ch.writing && ch.fd >= 0 && std::size_t(output_size) - ch.end >= n) return ch.buf + ch.end;
   return make_room(ch, n);
 }
 void write_record(std::span<char> record, const record_program& p, const value* values, int count);

@@ -89,9 +89,9 @@ status=$?
 expect_unguarded '^zeb_index_rotate: standard input: Is a directory$'
 
 begin "output larger than the buffer arrives whole and in order"
-for i in $(seq 1 3000); do echo "$i 0 0 1 2 3 4"; done >many
+for i in $(seq 1 5000); do echo "$i 0 0 1 2 3 4"; done >many
 STDIN_FILE=many run - $T
-[ "$(wc -l <out)" = 3000 ] || bad "lines: $(wc -l <out)"
-[ "$(sed -n 3000p out)" = '     0     0  3000         1.0         2.0       3.000       4.000' ] || bad "last line: $(sed -n 3000p out)"
+[ "$(wc -l <out)" = 5000 ] || bad "lines: $(wc -l <out)"
+[ "$(sed -n 5000p out)" = '     0     0  5000         1.0         2.0       3.000       4.000' ] || bad "last line: $(sed -n 5000p out)"
 
 summary
