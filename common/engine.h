@@ -41,7 +41,7 @@ const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& ou
 // The exact conversion of the common case; false leaves the text to get_real.
 inline bool plain_to_real(const plain_decimal& d, float& out) {
   if (d.digits == 0 || d.digits > 15 || d.decimals > 22) return false;
-  return decimal_to_real(d.mantissa, unsigned(d.decimals), d.minus, out);
+  return decimal_to_real(d.mantissa, unsigned(d.decimals), std::uint32_t(d.minus) << 31, out);
 }
 
 // Stands in for a numeric token too long to hold: fed the token's bytes in

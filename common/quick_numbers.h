@@ -41,7 +41,9 @@ namespace zeb::detail {
 // to 8 decimals (most values) the quotient is never a midpoint, nor
 // nearer to one than the product's error, and is not looked at. (It is
 // never below 10^-22 either, far above the smallest normal float.)
-[[gnu::always_inline]] inline bool decimal_to_real(std::uint64_t mantissa, unsigned decimals, bool minus, float& out) {
+// `sign` is the float's sign bit, 0 or 0x80000000.
+[[gnu::always_inline]] inline bool decimal_to_real(std::uint64_t mantissa, unsigned decimals, std::uint32_t sign,
+                                                   float& out) {
   static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   static constexpr double tenths[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
@@ -59,7 +61,7 @@ namespace zeb::detail {
     }
   }
   // The sign without a branch: signs of values follow no pattern.
-  out = __builtin_bit_cast(float, __builtin_bit_cast(std::uint32_t, float(x)) | std::uint32_t(minus) << 31);
+  out = __builtin_bit_cast(float, __builtin_bit_cast(std::uint32_t, float(x)) | sign);
   return true;
 }
 
@@ -121,8 +123,10 @@ inline std::uint32_t short_digits_value(std::uint32_t digit_values, unsigned n) 
 const char* wide_real_at(const char* t, const char* data_end, float& out);
 
 [[gnu::always_inline]] inline const char* real_at(const char* t, const char* data_end, float& out) {
-  const bool minus = *t == '-';
-  const char* const p = t + minus;
+  // The sign bit, made without a flag: a flag kept in memory is stored as
+  // one byte and read back as four, which the processor cannot forward.
+  const std::uint32_t sign = ((std::uint32_t(std::uint8_t(*t)) ^ '-') - 1) & 0x80000000;
+  const char* const p = t + (sign >> 31);
   const std::uint64_t x = load_word(p) ^ zero_bytes;
   const unsigned whole = first_non_digit(non_digits(x)) >> 3;
   std::uint64_t digits = x;
@@ -133,9 +137,8 @@ const char* wide_real_at(const char* t, const char* data_end, float& out);
     // The digits after the point, loaded one byte on, take the place of
     // the point and what follows it: one word of all the digits.
     const std::uint64_t y = load_word(p + 1) ^ zero_bytes;
-    const std::uint64_t before = (std::uint64_t(1) << (8 * whole)) - 1;
-    count = first_non_digit(non_digits(y) & ~before) >> 3;
-    digits = (x & before) | (y & ~before);
+    digits = x ^ ((x ^ y) & ~std::uint64_t(0) << (8 * whole));
+    count = first_non_digit(non_digits(digits)) >> 3;
     end = p + 1 + count;
   }
   // No digit, or a word full of them that more may follow: one test for
@@ -144,24 +147,36 @@ const char* wide_real_at(const char* t, const char* data_end, float& out);
     if (count == 0) return nullptr;
     if (*end >= '0' && *end <= '9') return wide_real_at(t, data_end, out);
   }
-  return decimal_to_real(digits_value(digits, count), count - whole, minus, out) ? end : nullptr;
+  return decimal_to_real(digits_value(digits, count), count - whole, sign, out) ? end : nullptr;
 }
 
+
+// Where the next tokens begin: the 64 bytes from `block` classed, and the
+// token starts among them not taken yet.
+struct token_starts {
+  const char* block;
+  std::uint64_t starts;
+};
+
+// Out of the way of the common case, and by value, so that the statement
+// keeps its marks in registers: a run of blanks past the block goes on in
+// the next (the data's NUL is a token that no number takes, so no block
+// past it is looked at); and a token may begin right after a comma, where
+// the marks start anew.
+[[gnu::noinline]] token_starts starts_past(const char* block);
+[[gnu::noinline]] token_starts starts_after_comma(const char* comma);
 
 // The tokens of the first line of the record that starts at buf[begin],
 // taken one item after another.
 struct quick_line {
-  const char* block;     // 64 bytes classed at a time, from the record's start
-  std::uint64_t blanks;  // of the block
-  std::uint64_t starts;  // token starts in the block not taken yet
+  token_starts next;
   const char* data_end;
   const char* line_feed = nullptr;  // the line's end, when the first 128 bytes hold it
   const char* end = nullptr;        // where the last number taken ends
 
-  quick_line(const char* record, const char* data_end_) : block(record), data_end(data_end_) {
+  quick_line(const char* record, const char* data_end_) : data_end(data_end_) {
     const marks m = byte_marks(record);
-    blanks = m.blanks;
-    starts = ~blanks & (blanks << 1 | 1);
+    next = {record, ~m.blanks & (m.blanks << 1 | 1)};
     // Where the line ends, known from the marks alone, so that the next
     // record need not wait for this one's numbers to know where it begins.
     // Bytes past the data are stale: a line feed there is none.
@@ -182,9 +197,9 @@ struct quick_line {
   // was, when the token is not taken.
   template <typename T>
   [[gnu::always_inline]] bool take(T& item, bool last) {
-    if (starts == 0) [[unlikely]] next_block();
-    const char* const t = block + __builtin_ctzll(starts);
-    starts &= starts - 1;
+    if (next.starts == 0) [[unlikely]] next = starts_past(next.block);
+    const char* const t = next.block + __builtin_ctzll(next.starts);
+    next.starts &= next.starts - 1;
     T v;
     if constexpr (std::is_same_v<T, std::int32_t>) end = integer_at(t, v);
     else end = real_at(t, data_end, v);
@@ -196,28 +211,10 @@ struct quick_line {
         return false;
     } else if (c != ' ' && c != '\t') [[unlikely]] {
       if (c != ',' && c != ';') return false;
-      after_comma();
+      next = starts_after_comma(end);
     }
     item = v;
     return true;
-  }
-
-  // A run of blanks past the block goes on in the next. The data's NUL is
-  // a token that no number takes, so no block past it is looked at.
-  [[gnu::noinline]] void next_block() {
-    while (starts == 0) {
-      const std::uint64_t carry = blanks >> 63;
-      block += 64;
-      blanks = byte_marks(block).blanks;
-      starts = ~blanks & (blanks << 1 | carry);
-    }
-  }
-
-  // A token may begin right after a comma: the marks start anew there.
-  [[gnu::noinline]] void after_comma() {
-    block = end + 1;
-    blanks = byte_marks(block).blanks;
-    starts = ~blanks & (blanks << 1 | 1);
   }
 
   // Where the statement's line is left, once every item is taken: past its
