@@ -109,12 +109,12 @@ void block_caught_signals() {
 }
 
 // What a second signal says, while the map is put back, before it ends the
-// run at once.
-const char* last_words = "";
-std::size_t last_words_length = 0;
+// run at once: one pointer, so that the handler never sees half a change.
+const char* volatile last_words = "";
 
 extern "C" void die_at_once(int sig) {
-  (void)!write(STDOUT_FILENO, last_words, last_words_length);
+  const char* words = last_words;
+  (void)!write(STDOUT_FILENO, words, std::strlen(words));
   struct sigaction a = {};
   a.sa_handler = SIG_DFL;
   sigaction(sig, &a, nullptr);
@@ -300,7 +300,6 @@ bool put_back(run& r) {
   last_words = !r.changed && !r.recovering ? "Interrupted ... file left in its original byte order\n"
                : r.journaled               ? "Interrupted ... run again to finish the conversion\n"
                                            : "Interrupted ... file left partly converted\n";
-  last_words_length = std::strlen(last_words);
   prctl(PR_SET_DUMPABLE, 0);
   on_signals(die_at_once);
   bool first_order = true;
@@ -316,7 +315,12 @@ bool put_back(run& r) {
   } else if (r.recovering) {
     first_order = false;
   }
-  if (first_order && r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal, r.map, r.status), false);
+  if (first_order && r.journaled) {
+    // Marked finished first, a journal that a second signal leaves behind
+    // is passed by: the map is as it was, and the last words say so.
+    if (zeb::mark_finished(r.journal)) last_words = "Interrupted ... file left in its original byte order\n";
+      report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
+  }
   // What is left to do is to say so; a signal now would end the run
   // without a word, so it waits until then.
   block_caught_signals();
@@ -347,7 +351,7 @@ bool put_back(run& r) {
     sigset_t all;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, nullptr);
-    if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal, r.map, r.status), true);
+    if (r.journaled) report_journal_end(r, zeb::end_journal(r.place, r.journal), true);
     stop(0);
   }
   const bool first_order = put_back(r);
@@ -400,6 +404,7 @@ void look_for_journal(run& r) {
     case zeb::journal_found::finished: r.stale_journal = true; return;
     case zeb::journal_found::damaged: end_run(r, "Journal is damaged ...");
     case zeb::journal_found::other_file: end_run(r, "Journal belongs to another file ...");
+    case zeb::journal_found::two_journals: end_run(r, "Two journals beside the map ...");
     case zeb::journal_found::foreign: end_run(r, "Journal belongs to another user ...");
     case zeb::journal_found::not_a_file: end_run(r, "Journal is not a regular file ...");
     case zeb::journal_found::unreadable: end_run(r, "Cannot read journal ...");
@@ -480,7 +485,7 @@ void prepare_journal(run& r) {
     return;
   }
 
-  if (r.stale_journal && zeb::end_journal(r.place, r.journal, r.map, r.status) != zeb::journal_end::removed)
+  if (r.stale_journal && zeb::end_journal(r.place, r.journal) != zeb::journal_end::removed)
     r.no_journal = "the journal of a finished conversion cannot be removed";
   if (r.no_journal == nullptr) {
     zeb::journal_record record = {};
@@ -494,6 +499,7 @@ void prepare_journal(run& r) {
       case zeb::journal_made::impossible: r.no_journal = std::strerror(errno); break;
       case zeb::journal_made::exists: end_run(r, "File is locked by another run ...");
       case zeb::journal_made::not_a_file: end_run(r, "Journal is not a regular file ...");
+      case zeb::journal_made::foreign: end_run(r, "Journal belongs to another user ...");
       case zeb::journal_made::read_failed: end_run(r, "fread failed during data read ...");
       case zeb::journal_made::not_seekable: end_run(r, "fseek failed before data read ...");
       case zeb::journal_made::stopped: end_run(r, nullptr);

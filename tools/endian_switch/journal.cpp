@@ -126,6 +126,12 @@ journal_found check_journal(int mapfile, const struct stat& map, journal& j) {
   return journal_found::ready;
 }
 
+// A journal may be trusted when it belongs to the map's owner, to the
+// runner or to root: anyone else could steer the conversion.
+bool own_or_trusted(uid_t owner, const struct stat& map) {
+  return owner == map.st_uid || owner == geteuid() || owner == 0;
+}
+
 // Opens the journal found under `name` (a regular file, as `named` says),
 // for writing where permitted. The file is never opened if it is not a
 // regular one: a FIFO would block, a device may act on being opened.
@@ -139,13 +145,9 @@ bool open_journal(const journal_place& place, const char* name, const struct sta
   return fstat(j.fd, &opened) == 0 && opened.st_ino == named.st_ino;  // not replaced in between
 }
 
-// Removes those of the names that are names of the file open as `fd`, or,
-// given the map, of a copy of a journal of that map: once the map is in
-// one byte order, a copy would lead the next run to finish a conversion
-// that is done. What else is left under them may be another file's. True
-// when none of those is left.
-bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names,
-                  int mapfile = -1, const struct stat* map = nullptr) {
+// Removes those of the names that are names of the file open as `fd`
+// (what is left under them may be another file's); true when none is left.
+bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names) {
   struct stat own;
   if (fstat(fd, &own) != 0) return false;
   for (const char* name : names) {
@@ -155,16 +157,7 @@ bool remove_names(const journal_place& place, int fd, std::initializer_list<cons
       if (errno == ENOENT) continue;
       return false;
     }
-    bool ours = there.st_ino == own.st_ino;
-    if (!ours && map != nullptr && S_ISREG(there.st_mode)) {
-      journal copy;
-      if (open_journal(place, name, there, copy)) {
-        const journal_found kind = check_journal(mapfile, *map, copy);
-        ours = kind == journal_found::ready || kind == journal_found::finished;
-      }
-      if (copy.fd >= 0) close(copy.fd);
-    }
-    if (ours && unlinkat(place.folder, name, 0) != 0) return false;
+    if (there.st_ino == own.st_ino && unlinkat(place.folder, name, 0) != 0) return false;
   }
   return true;
 }
@@ -227,6 +220,21 @@ bool find_journal_place(const char* map_name, const struct stat& map, journal_pl
   return true;
 }
 
+// What lies under one of the journal's names, `named` its status; `found`
+// is left open when it is ready or finished.
+journal_found look_at(const journal_place& place, const char* name, const struct stat& named, int mapfile,
+                      const struct stat& map, journal& found) {
+  if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
+  if (!own_or_trusted(named.st_uid, map)) return journal_found::foreign;
+  const journal_found kind =
+      open_journal(place, name, named, found) ? check_journal(mapfile, map, found) : journal_found::unreadable;
+  if (kind != journal_found::ready && kind != journal_found::finished && found.fd >= 0) {
+    close(found.fd);
+    found.fd = -1;
+  }
+  return kind;
+}
+
 journal_found find_journal(const journal_place& place, int mapfile, const struct stat& map, journal& found) {
   for (const char* name : {place.name, place.by_name}) {
     struct stat named;
@@ -235,13 +243,29 @@ journal_found find_journal(const journal_place& place, int mapfile, const struct
       if (errno == ENOENT) continue;
       return journal_found::unreadable;
     }
-    if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
-    if (named.st_uid != map.st_uid && named.st_uid != geteuid() && named.st_uid != 0) return journal_found::foreign;
-    const journal_found kind =
-        open_journal(place, name, named, found) ? check_journal(mapfile, map, found) : journal_found::unreadable;
-    if (kind != journal_found::ready && kind != journal_found::finished && found.fd >= 0) {
+    const journal_found kind = look_at(place, name, named, mapfile, map, found);
+    if (kind != journal_found::ready && kind != journal_found::finished) return kind;
+    // Another file under another of its names, unless it is the journal
+    // of another map, leaves it unknown which of the two to trust: a copy,
+    // or a journal of another conversion of this map.
+    for (const char* other : {place.by_name, static_cast<const char*>(found.record.by_name)}) {
+      struct stat there;
+      if (other[0] == '\0' || std::strcmp(other, name) == 0) continue;
+      if (fstatat(place.folder, other, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;
+        close(found.fd);
+        found.fd = -1;
+        return journal_found::unreadable;
+      }
+      if (there.st_ino == named.st_ino) continue;
+      journal second;
+      const journal_found second_kind = look_at(place, other, there, mapfile, map, second);
+      if (second.fd >= 0) close(second.fd);
+      if (second_kind == journal_found::other_file) continue;
       close(found.fd);
       found.fd = -1;
+      return second_kind == journal_found::ready || second_kind == journal_found::finished ? journal_found::two_journals
+                                                                                          : second_kind;
     }
     return kind;
   }
@@ -255,8 +279,10 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
   struct stat left;
   if (fstatat(place.folder, place.making, &left, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!S_ISREG(left.st_mode)) return journal_made::not_a_file;
-    // (Nor is the map itself, should it bear that name.)
+    // (Nor is the map itself, should it bear that name, nor a file of a
+    // user who could not have run this conversion.)
     if (left.st_nlink > 1 || left.st_ino == map.st_ino) return journal_made::exists;
+    if (!own_or_trusted(left.st_uid, map)) return journal_made::foreign;
     unlinkat(place.folder, place.making, 0);
   }
   const int fd = above_standard_streams(openat(place.folder, place.making,
@@ -344,23 +370,25 @@ bool name_journal(const journal_place& place, const journal& j) {
   return linkat(place.folder, j.found_as, place.folder, place.name, 0) == 0 && sync_folder(place, j.fd);
 }
 
-journal_end end_journal(const journal_place& place, journal& j, int mapfile, const struct stat& map) {
+bool mark_finished(const journal& j) {
+  unsigned char record[record_bytes];
+  if (read_at(j.fd, record, record_bytes, 0) != transfer::done) return false;
+  make_record(record, finished_magic, get(record + length_at), get(record + digest_at));
+  return write_at(j.fd, record, record_bytes, 0) == transfer::done && fdatasync(j.fd) == 0;
+}
+
+journal_end end_journal(const journal_place& place, journal& j) {
   // Marked finished, a journal that stays, or comes back after a crash
   // because its removal was not durable, is passed by: the next run
   // converts the map again instead of finishing this conversion twice.
-  auto mark_finished = [&] {
-    unsigned char record[record_bytes];
-    if (read_at(j.fd, record, record_bytes, 0) != transfer::done) return false;
-    make_record(record, finished_magic, get(record + length_at), get(record + digest_at));
-    return write_at(j.fd, record, record_bytes, 0) == transfer::done && fdatasync(j.fd) == 0;
-  };
+  auto mark_finished = [&] { return zeb::mark_finished(j); };
   journal_end end = journal_end::removed;
   int error = 0;
   // The names made of the map's name go first, and durably: left alone
   // by a crash, one of them would lead only that name of the map to the
   // journal, where the name made of the inode leads every name.
-  if (remove_names(place, j.fd, {j.record.by_name, place.by_name, place.making}, mapfile, &map) &&
-      sync_folder(place, j.fd) && remove_names(place, j.fd, {place.name}, mapfile, &map)) {
+  if (remove_names(place, j.fd, {j.record.by_name, place.by_name, place.making}) && sync_folder(place, j.fd) &&
+      remove_names(place, j.fd, {place.name})) {
     if (!sync_folder(place, j.fd)) {
       error = errno;
       mark_finished();

@@ -106,6 +106,7 @@ enum class journal_found {
   finished,     // one whose conversion is known finished: of no more use
   damaged,      // its bytes no longer agree with each other
   other_file,   // a journal of another file (size, inode, birth)
+  two_journals, // its names lead to two journals of this map: a copy, or another conversion's
   foreign,      // owned by someone other than the map's owner, the runner and root
   not_a_file,   // a folder, a FIFO, a device, a link: never opened
   unreadable,   // it cannot be opened or read
@@ -122,7 +123,7 @@ journal_found find_journal(const journal_place& place, int mapfile, const struct
 // another name of the map finds it after a crash of this one.
 bool name_journal(const journal_place& place, const journal& j);
 
-enum class journal_made { made, impossible, exists, not_a_file, read_failed, not_seekable, stopped };
+enum class journal_made { made, impossible, exists, not_a_file, foreign, read_failed, not_seekable, stopped };
 
 // Writes the journal of the map, reading every data sector once through
 // `block` (block_bytes), makes it durable and gives it its names; with the
@@ -131,7 +132,7 @@ enum class journal_made { made, impossible, exists, not_a_file, read_failed, not
 // says yes, or when anything fails, nothing is left. `exists`: a file of
 // one of its names is there and must not be removed (a run that took no
 // lock may be writing it); `not_a_file`: a folder or the like has the name
-// it is written under.
+// it is written under; `foreign`: a file of another user has that name.
 // `impossible` (errno set): it could not be written. The record's name
 // made of the map's name is filled in here.
 journal_made make_journal(const journal_place& place, int mapfile, const struct stat& map,
@@ -144,9 +145,13 @@ enum class journal_end {
   left,        // it can be neither removed nor marked
 };
 
+// Marks the journal finished, durably: one that is left is then passed
+// by. False when it cannot be.
+bool mark_finished(const journal& j);
+
 // Ends the journal of a map now durable in one byte order: both its names
-// go, and copies of it under them. errno tells why, unless removed.
-journal_end end_journal(const journal_place& place, journal& j, int mapfile, const struct stat& map);
+// go. errno tells why, unless removed.
+journal_end end_journal(const journal_place& place, journal& j);
 
 // The checksums of the sectors of the data bytes [from, from + bytes),
 // `from` a sector boundary.

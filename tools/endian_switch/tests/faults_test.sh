@@ -463,7 +463,8 @@ expect_no_file "$JOURNAL"
 
 # Two signals where nothing is left to put back: the second as the run
 # stops before its first write, or after the map is put back, before it
-# says so. Either way the run says the map is as it was.
+# says so, or while it removes the journal. Each time the run says the
+# map is as it was.
 begin "a second signal before the first write, or once the map is put back: the map as it was, and said so"
 # The signal handlers' changes are counted from those a run makes before
 # it reads its answer (a sanitizer build makes more).
@@ -480,6 +481,12 @@ strace -o /dev/null -e inject=sync_file_range:signal=INT:when=3 \
 status=$?
 expect_out "$SMALL_REPORT$WRITING$INTERRUPTED"
 expect_status 130
+expect_unchanged
+strace -o /dev/null -e inject=sync_file_range:signal=INT:when=1 -e inject=fsync:signal=TERM:when=4 \
+  "$BIN/endian_switch_small_blocks" <"$WORK/answers" >out 2>err
+status=$?
+expect_out "$SMALL_REPORT$WRITING$INTERRUPTED"
+expect_status 143
 expect_unchanged
 
 # A journal that cannot be used is refused, and neither it nor the map is
@@ -526,6 +533,8 @@ it replaced by zeros of its size|head -c $(stat -c %s $JOURNAL) /dev/zero >$JOUR
 it replaced by a folder|rm $JOURNAL $(by_inode) && mkdir $(by_inode)|Journal is not a regular file ...\n
 it owned by another user, who could steer the conversion|chown 65534 $JOURNAL|Journal belongs to another user ...\n
 the map renamed as the name a new journal is written under|n=$(by_inode).new && rm $JOURNAL $(by_inode) && cp "$WORK/small.map" m.map && mv m.map $n && ln -s $n m.map|File is locked by another run ...\n
+its second name a copy of it, which of the two to trust unknown|cp $JOURNAL copy && mv copy $JOURNAL|Two journals beside the map ...\n
+the name a new journal is written under taken by a file of another user|rm $JOURNAL $(by_inode) && cp "$WORK/small.map" m.map && touch $(by_inode).new && chown 65534 $(by_inode).new|Journal belongs to another user ...\n
 the name a new journal is written under taken by a folder|rm $JOURNAL $(by_inode) && cp "$WORK/small.map" m.map && mkdir $(by_inode).new|Journal is not a regular file ...\n
 a value of the map changed|make_map set m.map 20000 7|Map changed since the interrupted conversion ...\n
 EOF
@@ -590,7 +599,6 @@ while IFS='|' read -r what kill change answer runner; do
   esac
 done <<'EOF'
 through a hard link|pwrite64:18|ln m.map h.map && rm m.map|h.map|
-with its two names two copies of it|pwrite64:18|cp $JOURNAL copy && mv copy $JOURNAL|m.map|
 after a rename|pwrite64:18|mv m.map n.map|n.map|
 with only the name earlier versions gave it|pwrite64:18|rm $(by_inode)|m.map|
 by a user who may not list the folder|pwrite64:18|mkdir locked && mv m.map $JOURNAL $(by_inode) locked && chmod 733 locked|locked/m.map|unprivileged
