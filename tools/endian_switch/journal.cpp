@@ -126,10 +126,13 @@ journal_found check_journal(int mapfile, const struct stat& map, journal& j) {
   return journal_found::ready;
 }
 
-// A journal may be trusted when it belongs to the map's owner, to the
-// runner or to root: anyone else could steer the conversion.
-bool own_or_trusted(uid_t owner, const struct stat& map) {
-  return owner == map.st_uid || owner == geteuid() || owner == 0;
+// A journal may be trusted when it was made by someone who may write the
+// map anyway: its owner, root, the runner, or, for a map its group or
+// everyone may write, a member of the map's group (whose journal takes the
+// map's group) or anyone. Anyone else could steer the conversion.
+bool own_or_trusted(const struct stat& journal, const struct stat& map) {
+  return journal.st_uid == map.st_uid || journal.st_uid == 0 || journal.st_uid == geteuid() ||
+         (map.st_mode & S_IWOTH) != 0 || ((map.st_mode & S_IWGRP) != 0 && journal.st_gid == map.st_gid);
 }
 
 // Opens the journal found under `name` (a regular file, as `named` says),
@@ -225,7 +228,7 @@ bool find_journal_place(const char* map_name, const struct stat& map, journal_pl
 journal_found look_at(const journal_place& place, const char* name, const struct stat& named, int mapfile,
                       const struct stat& map, journal& found) {
   if (!S_ISREG(named.st_mode)) return journal_found::not_a_file;
-  if (!own_or_trusted(named.st_uid, map)) return journal_found::foreign;
+  if (!own_or_trusted(named, map)) return journal_found::foreign;
   const journal_found kind =
       open_journal(place, name, named, found) ? check_journal(mapfile, map, found) : journal_found::unreadable;
   if (kind != journal_found::ready && kind != journal_found::finished && found.fd >= 0) {
@@ -282,14 +285,17 @@ journal_made make_journal(const journal_place& place, int mapfile, const struct 
     // (Nor is the map itself, should it bear that name, nor a file of a
     // user who could not have run this conversion.)
     if (left.st_nlink > 1 || left.st_ino == map.st_ino) return journal_made::exists;
-    if (!own_or_trusted(left.st_uid, map)) return journal_made::foreign;
-    unlinkat(place.folder, place.making, 0);
+    if (!own_or_trusted(left, map)) return journal_made::foreign;
+    // We hold the map's lock: no run is writing it. One this runner may
+    // not remove leaves no place for a journal.
+    if (unlinkat(place.folder, place.making, 0) != 0) return journal_made::impossible;
   }
   const int fd = above_standard_streams(openat(place.folder, place.making,
                                                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   if (fd < 0) return errno == EEXIST ? journal_made::exists : journal_made::impossible;
-  // (Only root may give a file away; the journal then stays the runner's.)
-  (void)!fchown(fd, map.st_uid, map.st_gid);
+  // Only root may give a file away: the journal then stays the runner's,
+  // in the map's group where the runner belongs to it.
+  if (fchown(fd, map.st_uid, map.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), map.st_gid);
   (void)!fchmod(fd, map.st_mode & 0666);
   std::memcpy(record.by_name, place.by_name, sizeof record.by_name);
   record.birth = birth_of(mapfile);

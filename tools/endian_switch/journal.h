@@ -107,7 +107,7 @@ enum class journal_found {
   damaged,      // its bytes no longer agree with each other
   other_file,   // a journal of another file (size, inode, birth)
   two_journals, // its names lead to two journals of this map: a copy, or another conversion's
-  foreign,      // owned by someone other than the map's owner, the runner and root
+  foreign,      // made by someone who may not write the map
   not_a_file,   // a folder, a FIFO, a device, a link: never opened
   unreadable,   // it cannot be opened or read
 };
