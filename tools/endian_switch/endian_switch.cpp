@@ -319,7 +319,7 @@ bool put_back(run& r) {
     // Marked finished first, a journal that a second signal leaves behind
     // is passed by: the map is as it was, and the last words say so.
     if (zeb::mark_finished(r.journal)) last_words = "Interrupted ... file left in its original byte order\n";
-      report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
+    report_journal_end(r, zeb::end_journal(r.place, r.journal), false);
   }
   // What is left to do is to say so; a signal now would end the run
   // without a word, so it waits until then.

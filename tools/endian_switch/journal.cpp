@@ -76,6 +76,32 @@ bool sync_folder(const journal_place& place, int fd_inside) {
   return place.folder_syncs ? fsync(place.folder) == 0 : syncfs(fd_inside) == 0;
 }
 
+// Removes those of the names that are names of the file open as `fd`
+// (what is left under them may be another file's); true when none is left.
+bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names) {
+  struct stat own;
+  if (fstat(fd, &own) != 0) return false;
+  for (const char* name : names) {
+    struct stat there;
+    if (name[0] == '\0') continue;
+    if (fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return false;
+    }
+    if (there.st_ino == own.st_ino && unlinkat(place.folder, name, 0) != 0) return false;
+  }
+  return true;
+}
+
+// Removes the journal being written, under every name it has been given,
+// keeping errno for the caller.
+void discard(const journal_place& place, int fd) {
+  const int saved = errno;
+  remove_names(place, fd, {place.making, place.by_name, place.name});
+  close(fd);
+  errno = saved;
+}
+
 // What the journal open as `j.fd` is, its record filled in when ready.
 journal_found check_journal(int mapfile, const struct stat& map, journal& j) {
   struct stat status;
@@ -146,32 +172,6 @@ bool open_journal(const journal_place& place, const char* name, const struct sta
   j.found_as = name;
   struct stat opened;
   return fstat(j.fd, &opened) == 0 && opened.st_ino == named.st_ino;  // not replaced in between
-}
-
-// Removes those of the names that are names of the file open as `fd`
-// (what is left under them may be another file's); true when none is left.
-bool remove_names(const journal_place& place, int fd, std::initializer_list<const char*> names) {
-  struct stat own;
-  if (fstat(fd, &own) != 0) return false;
-  for (const char* name : names) {
-    struct stat there;
-    if (name[0] == '\0') continue;
-    if (fstatat(place.folder, name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return false;
-    }
-    if (there.st_ino == own.st_ino && unlinkat(place.folder, name, 0) != 0) return false;
-  }
-  return true;
-}
-
-// Removes the journal being written, under every name it has been given,
-// keeping errno for the caller.
-void discard(const journal_place& place, int fd) {
-  const int saved = errno;
-  remove_names(place, fd, {place.making, place.by_name, place.name});
-  close(fd);
-  errno = saved;
 }
 
 // Follows the symbolic links of the name's last part, so that the journal
@@ -387,7 +387,6 @@ journal_end end_journal(const journal_place& place, journal& j) {
   // Marked finished, a journal that stays, or comes back after a crash
   // because its removal was not durable, is passed by: the next run
   // converts the map again instead of finishing this conversion twice.
-  auto mark_finished = [&] { return zeb::mark_finished(j); };
   journal_end end = journal_end::removed;
   int error = 0;
   // The names made of the map's name go first, and durably: left alone
@@ -397,12 +396,12 @@ journal_end end_journal(const journal_place& place, journal& j) {
       remove_names(place, j.fd, {place.name})) {
     if (!sync_folder(place, j.fd)) {
       error = errno;
-      mark_finished();
+      mark_finished(j);
       end = journal_end::unsynced;
     }
   } else {
     error = errno;
-    end = mark_finished() ? journal_end::marked : journal_end::left;
+    end = mark_finished(j) ? journal_end::marked : journal_end::left;
   }
   close(j.fd);
   j.fd = -1;
