@@ -11,227 +11,6 @@
 
 namespace zeb {
 
-using detail::item;
-
-namespace {
-
-// Stores text into a text item: left-justified, cut or padded with blanks.
-// True when text, not blanks, was cut.
-bool store_text(const item& it, std::string_view text) {
-  const std::size_t n = std::min(text.size(), it.a.n);
-  if (n > 0) std::memcpy(it.a.p, text.data(), n);
-  std::memset(it.a.p + n, ' ', it.a.n - n);
-  return text.find_first_not_of(' ', n) != std::string_view::npos;
-}
-
-// Characters that end a free-form token (blank, tab, comma, semicolon,
-// slash).
-struct char_table {
-  bool separator[256] = {};
-  constexpr char_table() {
-    for (unsigned char c : {' ', '\t', ',', ';', '/'}) separator[c] = true;
-  }
-};
-constexpr char_table chars;
-
-bool is_separator(char c) { return chars.separator[static_cast<unsigned char>(c)]; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// One token of free-form input, as scanned from the current record. A
-// token the buffer can hold is [t, end) there (a quoted one unquoted in
-// place). One longer than the buffer passes through: its first
-// long_token_head bytes stay at t, and every byte goes to `reducer`.
-struct token {
-  const char* t;
-  const char* end;
-  const char* fed = nullptr;  // long token: the reducer has the bytes before this
-  bool quoted = false;
-  bool long_one = false;
-  number_reducer reducer;
-
-  explicit token(const char* at) : t(at), end(at) {}
-  void restart(const char* at) {
-    t = end = at;
-    quoted = long_one = false;
-  }
-  std::string_view text() const { return std::string_view(t, std::size_t(end - t)); }
-};
-
-// Scans on from c.p while `more(c)` holds, to the end of the record at
-// the latest; false when a read fails.
-template <typename F>
-bool scan_token(channel& ch, cursor& c, token& tk, F more) {
-  for (;;) {
-    while (c.p < c.stop && more(*c.p)) ++c.p;
-    if (c.p < c.stop || c.whole) break;
-    // The buffered bytes end inside the token: keep them and read on; a
-    // token that fills the buffer keeps its head and passes the rest.
-    if (!tk.long_one && tk.t == ch.buf && ch.end == std::uint32_t(buffer_size)) {
-      tk.long_one = true;
-      tk.reducer = number_reducer{};
-      tk.fed = tk.t;
-    }
-    if (tk.long_one) {
-      tk.reducer.take(tk.fed, std::size_t(c.p - tk.fed));
-      tk.end = tk.t + long_token_head;
-    } else {
-      tk.end = c.p;
-    }
-    if (!read_more(ch, c, tk.t, tk.end)) return false;
-    tk.fed = c.p;
-  }
-  if (tk.long_one) {
-    tk.reducer.take(tk.fed, std::size_t(c.p - tk.fed));
-    tk.fed = c.p;
-  } else {
-    tk.end = c.p;
-  }
-  return true;
-}
-
-// A text between quotes from c.p (at the opening quote), a doubled quote
-// standing for one, to the closing quote or the end of the record. It is
-// unquoted in place, over bytes already scanned; past long_token_head
-// characters only its end is looked for, since no text field takes more.
-bool scan_quoted(channel& ch, cursor& c, token& tk) {
-  const char quote = *c.p++;
-  tk.quoted = true;
-  std::size_t n = 0;
-  for (;;) {
-    while (c.p < c.stop) {
-      const char x = *c.p;
-      if (x == quote) {
-        if (c.p + 1 == c.stop && !c.whole) break;  // a doubled quote, or the closing one?
-        ++c.p;
-        if (c.p == c.stop || *c.p != quote) {
-          tk.end = tk.t + n;
-          return true;
-        }
-      }
-      if (n < std::size_t(long_token_head)) ch.buf[(tk.t - ch.buf) + std::ptrdiff_t(n++)] = x;
-      ++c.p;
-    }
-    if (c.p == c.stop && c.whole) break;  // not closed: the text ends with the record
-    tk.end = tk.t + n;
-    if (!read_more(ch, c, tk.t, tk.end)) return false;
-  }
-  tk.end = tk.t + n;
-  return true;
-}
-
-// The general engine, on the record just begun; ch.begin is left where
-// the statement stopped.
-outcome free_form(channel& ch, cursor& c, item* items, int count) {
-  int next = 0;
-  bool after_value = false;  // right after a value a comma only separates
-  for (;;) {
-    while (c.p < c.stop && (*c.p == ' ' || *c.p == '\t')) ++c.p;
-    if (c.p == c.stop) {
-      if (!c.whole) {
-        if (!read_more(ch, c)) return outcome::error;
-        continue;
-      }
-      // A record's end separates like a blank; the statement goes on.
-      ch.begin = std::uint32_t(c.p - ch.buf);
-      const outcome o = begin_record(ch);
-      if (o != outcome::done) return o;
-      c = cursor_at(ch, ch.buf + ch.begin);
-      continue;
-    }
-    const char first = *c.p;
-    if (first == '/') return outcome::done;
-    if (first == ',' || first == ';') {
-      ++c.p;
-      if (after_value) {
-        after_value = false;
-        continue;
-      }
-      ch.items_read = ++next;  // a null value: the item keeps what it holds
-      if (next == count) return outcome::done;
-      continue;
-    }
-
-    // r*value or r*: digits, then a star.
-    token tk(c.p);
-    int repeat = 1;
-    if (is_digit(first)) {
-      if (!scan_token(ch, c, tk, is_digit)) return outcome::error;
-      if (c.p < c.stop && *c.p == '*') {
-        std::int32_t r = 0;
-        const std::string_view digits = tk.long_one ? tk.reducer.text() : tk.text();
-        if (!get_integer(digits, false, r) || r < 1) {
-          note_bad(ch, tk.long_one ? std::string_view(tk.t, long_token_head) : std::string_view(tk.t, std::size_t(c.p + 1 - tk.t)),
-                   "a repeat count");
-          return outcome::error;
-        }
-        repeat = r;
-        ++c.p;
-        while (c.p == c.stop && !c.whole) {
-          if (!read_more(ch, c)) return outcome::error;
-        }
-        if (c.p == c.stop || is_separator(*c.p)) {  // r*: r null values
-          next += std::min(repeat, count - next);
-          ch.items_read = next;
-          after_value = true;
-          if (next == count) return outcome::done;
-          continue;
-        }
-        tk.restart(c.p);
-      }
-    }
-    if (tk.t == c.p && (*c.p == '\'' || *c.p == '"')) {
-      if (!scan_quoted(ch, c, tk)) return outcome::error;
-    } else if (!scan_token(ch, c, tk, [](char x) { return !is_separator(x); })) {
-      return outcome::error;
-    }
-
-    const std::string_view text = tk.text();
-    for (const int last = next + std::min(repeat, count - next); next < last; ++next) {
-      const item& target = items[next];
-      bool ok = true;
-      if (target.kind == 'A') {
-        if (tk.long_one && target.a.n > std::size_t(long_token_head))
-          fail("free-form input", "a text field longer than long_token_head characters");
-        ch.text_cut |= store_text(target, text) || tk.long_one;
-      } else if (tk.quoted) {
-        ok = false;
-      } else {
-        const std::string_view number = tk.long_one ? tk.reducer.text() : text;
-        ok = target.kind == 'I' ? get_integer(number, false, *target.i)
-                                : get_real(number, false, 0, *target.f);
-      }
-      if (!ok) {
-        note_bad(ch, text, target.kind == 'I' ? "an integer" : "a real");
-        return outcome::error;
-      }
-      ch.items_read = next + 1;
-    }
-    after_value = true;
-    if (next == count) return outcome::done;
-  }
-}
-
-
-// The general engine on the statement's record, just begun; ch.begin is
-// left where the statement stopped.
-outcome general(channel& ch, item* items, int count) {
-  cursor c = cursor_at(ch, ch.buf + ch.begin);
-  const outcome r = free_form(ch, c, items, count);
-  ch.begin = std::uint32_t(c.p - ch.buf);
-  return r;
-}
-
-// The start of every statement: nothing read yet, and the next record begun.
-bool begin_statement(channel& ch, int count, outcome& o) {
-  ch.items_read = 0;
-  ch.text_cut = false;
-  ch.bad_kind = nullptr;
-  o = begin_record(ch);
-  return o == outcome::done && count > 0;
-}
-
-}  // namespace
-
 namespace {
 
 enum reducer_stage : std::uint8_t {
@@ -356,20 +135,223 @@ std::string_view number_reducer::text() {
   return std::string_view(out, std::size_t(p - out));
 }
 
+namespace {
 
-outcome detail::read_free(channel& ch, item* items, int count) {
-  outcome o;
-  if (!begin_statement(ch, count, o)) return o;
-  if (read_quick_numbers(ch, items, count)) return outcome::done;
-  return general(ch, items, count);
+// Stores text into a text item: left-justified, cut or padded with blanks.
+// True when text, not blanks, was cut.
+bool store_text(const item& it, std::string_view text) {
+  const std::size_t n = std::min(text.size(), it.a.n);
+  if (n > 0) std::memcpy(it.a.p, text.data(), n);
+  std::memset(it.a.p + n, ' ', it.a.n - n);
+  return text.find_first_not_of(' ', n) != std::string_view::npos;
 }
 
-outcome detail::read_free_begun(channel& ch, item* items, int count) { return general(ch, items, count); }
+// Characters that end a free-form token (blank, tab, comma, semicolon,
+// slash).
+struct char_table {
+  bool separator[256] = {};
+  constexpr char_table() {
+    for (unsigned char c : {' ', '\t', ',', ';', '/'}) separator[c] = true;
+  }
+};
+constexpr char_table chars;
 
-outcome read_free_general(channel& ch, item* items, int count) {
-  outcome o;
-  if (!begin_statement(ch, count, o)) return o;
-  return general(ch, items, count);
+bool is_separator(char c) { return chars.separator[static_cast<unsigned char>(c)]; }
+
+// One token of free-form input, as scanned from the current record. A
+// token the buffer can hold is [t, end) there (a quoted one unquoted in
+// place). One longer than the buffer passes through: its first
+// long_token_head bytes stay at t, and every byte goes to `reducer`.
+struct token {
+  const char* t;
+  const char* end;
+  const char* fed = nullptr;  // long token: the reducer has the bytes before this
+  bool quoted = false;
+  bool long_one = false;
+  number_reducer reducer;
+
+  explicit token(const char* at) : t(at), end(at) {}
+  void restart(const char* at) {
+    t = end = at;
+    quoted = long_one = false;
+  }
+  std::string_view text() const { return std::string_view(t, std::size_t(end - t)); }
+};
+
+// Scans on from c.p while `more(c)` holds, to the end of the record at
+// the latest; false when a read fails.
+template <typename F>
+bool scan_token(channel& ch, cursor& c, token& tk, F more) {
+  for (;;) {
+    while (c.p < c.stop && more(*c.p)) ++c.p;
+    if (c.p < c.stop || c.whole) break;
+    // The buffered bytes end inside the token: keep them and read on; a
+    // token that fills the buffer keeps its head and passes the rest.
+    if (!tk.long_one && tk.t == ch.buf && ch.end == std::uint32_t(buffer_size)) {
+      tk.long_one = true;
+      tk.reducer = number_reducer{};
+      tk.fed = tk.t;
+    }
+    if (tk.long_one) {
+      tk.reducer.take(tk.fed, std::size_t(c.p - tk.fed));
+      tk.end = tk.t + long_token_head;
+    } else {
+      tk.end = c.p;
+    }
+    if (!read_more(ch, c, tk.t, tk.end)) return false;
+    tk.fed = c.p;
+  }
+  if (tk.long_one) {
+    tk.reducer.take(tk.fed, std::size_t(c.p - tk.fed));
+    tk.fed = c.p;
+  } else {
+    tk.end = c.p;
+  }
+  return true;
 }
+
+// A text between quotes from c.p (at the opening quote), a doubled quote
+// standing for one, to the closing quote or the end of the record. It is
+// unquoted in place, over bytes already scanned; past long_token_head
+// characters only its end is looked for, since no text field takes more.
+bool scan_quoted(channel& ch, cursor& c, token& tk) {
+  const char quote = *c.p++;
+  tk.quoted = true;
+  std::size_t n = 0;
+  for (;;) {
+    while (c.p < c.stop) {
+      const char x = *c.p;
+      if (x == quote) {
+        if (c.p + 1 == c.stop && !c.whole) break;  // a doubled quote, or the closing one?
+        ++c.p;
+        if (c.p == c.stop || *c.p != quote) {
+          tk.end = tk.t + n;
+          return true;
+        }
+      }
+      if (n < std::size_t(long_token_head)) ch.buf[(tk.t - ch.buf) + std::ptrdiff_t(n++)] = x;
+      ++c.p;
+    }
+    if (c.p == c.stop && c.whole) break;  // not closed: the text ends with the record
+    tk.end = tk.t + n;
+    if (!read_more(ch, c, tk.t, tk.end)) return false;
+  }
+  tk.end = tk.t + n;
+  return true;
+}
+
+// The general engine, on the record just begun; ch.begin is left where
+// the statement stopped.
+outcome free_form(channel& ch, cursor& c, item* items, int count) {
+  int next = 0;
+  bool after_value = false;  // right after a value a comma only separates
+  for (;;) {
+    while (c.p < c.stop && (*c.p == ' ' || *c.p == '\t')) ++c.p;
+    if (c.p == c.stop) {
+      if (!c.whole) {
+        if (!read_more(ch, c)) return outcome::error;
+        continue;
+      }
+      // A record's end separates like a blank; the statement goes on.
+      ch.begin = std::uint32_t(c.p - ch.buf);
+      const outcome o = begin_record(ch);
+      if (o != outcome::done) return o;
+      c = cursor_at(ch, ch.buf + ch.begin);
+      continue;
+    }
+    const char first = *c.p;
+    if (first == '/') return outcome::done;
+    if (first == ',' || first == ';') {
+      ++c.p;
+      if (after_value) {
+        after_value = false;
+        continue;
+      }
+      ch.items_read = ++next;  // a null value: the item keeps what it holds
+      if (next == count) return outcome::done;
+      continue;
+    }
+
+    // r*value or r*: digits, then a star.
+    token tk(c.p);
+    int repeat = 1;
+    if (detail::is_digit(first)) {
+      if (!scan_token(ch, c, tk, detail::is_digit)) return outcome::error;
+      if (c.p < c.stop && *c.p == '*') {
+        std::int32_t r = 0;
+        const std::string_view digits = tk.long_one ? tk.reducer.text() : tk.text();
+        if (!get_integer(digits, false, r) || r < 1) {
+          note_bad(ch, tk.long_one ? std::string_view(tk.t, long_token_head) : std::string_view(tk.t, std::size_t(c.p + 1 - tk.t)),
+                   "a repeat count");
+          return outcome::error;
+        }
+        repeat = r;
+        ++c.p;
+        while (c.p == c.stop && !c.whole) {
+          if (!read_more(ch, c)) return outcome::error;
+        }
+        if (c.p == c.stop || is_separator(*c.p)) {  // r*: r null values
+          next += std::min(repeat, count - next);
+          ch.items_read = next;
+          after_value = true;
+          if (next == count) return outcome::done;
+          continue;
+        }
+        tk.restart(c.p);
+      }
+    }
+    if (tk.t == c.p && (*c.p == '\'' || *c.p == '"')) {
+      if (!scan_quoted(ch, c, tk)) return outcome::error;
+    } else if (!scan_token(ch, c, tk, [](char x) { return !is_separator(x); })) {
+      return outcome::error;
+    }
+
+    const std::string_view text = tk.text();
+    for (const int last = next + std::min(repeat, count - next); next < last; ++next) {
+      const item& target = items[next];
+      bool ok = true;
+      if (target.kind == 'A') {
+        if (tk.long_one && target.a.n > std::size_t(long_token_head))
+          fail("free-form input", "a text field longer than long_token_head characters");
+        ch.text_cut |= store_text(target, text) || tk.long_one;
+      } else if (tk.quoted) {
+        ok = false;
+      } else {
+        const std::string_view number = tk.long_one ? tk.reducer.text() : text;
+        ok = target.kind == 'I' ? get_integer(number, false, *target.i)
+                                : get_real(number, false, 0, *target.f);
+      }
+      if (!ok) {
+        note_bad(ch, text, target.kind == 'I' ? "an integer" : "a real");
+        return outcome::error;
+      }
+      ch.items_read = next + 1;
+    }
+    after_value = true;
+    if (next == count) return outcome::done;
+  }
+}
+
+// A statement, offered first to the quick path when `quick`.
+outcome read_statement(channel& ch, item* items, int count, bool quick) {
+  ch.text_cut = false;
+  const outcome o = detail::begin_statement(ch);
+  if (o != outcome::done || count == 0) return o;
+  if (quick && read_quick_numbers(ch, items, count)) return outcome::done;
+  return detail::read_free_begun(ch, items, count);
+}
+
+}  // namespace
+
+outcome detail::read_free_begun(channel& ch, item* items, int count) {
+  cursor c = cursor_at(ch, ch.buf + ch.begin);
+  const outcome r = free_form(ch, c, items, count);
+  ch.begin = std::uint32_t(c.p - ch.buf);  // where the statement stopped
+  return r;
+}
+
+outcome detail::read_free(channel& ch, item* items, int count) { return read_statement(ch, items, count, true); }
+
+outcome read_free_general(channel& ch, item* items, int count) { return read_statement(ch, items, count, false); }
 
 }  // namespace zeb

@@ -6,9 +6,6 @@
 
 namespace zeb {
 
-using detail::item;
-using detail::value;
-
 void note_bad(channel& ch, std::string_view text, const char* kind) {
   const std::size_t n = std::min(text.size(), sizeof ch.bad_text);
   if (n > 0) std::memcpy(ch.bad_text, text.data(), n);
@@ -35,20 +32,16 @@ char* reserve(sink& s, std::size_t n) {
   return s.p;
 }
 
+// n characters of text, or n blanks when text is null.
 void put_chars(sink& s, const char* text, std::size_t n) {
   while (n > 0) {
     const std::size_t k = std::min(n, std::size_t(buffer_size));
-    std::memcpy(reserve(s, k), text, k);
-    s.p += k;
-    text += k;
-    n -= k;
-  }
-}
-
-void put_blanks(sink& s, std::size_t n) {
-  while (n > 0) {
-    const std::size_t k = std::min(n, std::size_t(buffer_size));
-    std::memset(reserve(s, k), ' ', k);
+    if (text) {
+      std::memcpy(reserve(s, k), text, k);
+      text += k;
+    } else {
+      std::memset(reserve(s, k), ' ', k);
+    }
     s.p += k;
     n -= k;
   }
@@ -77,7 +70,7 @@ void write_fields(sink& s, const record_program& p, const value* values, int cou
         put_literal(s, it);
         continue;
       case op_kind::skip:
-        put_blanks(s, std::size_t(it.width));
+        put_chars(s, nullptr, std::size_t(it.width));
         continue;
       default:
         break;
@@ -96,7 +89,7 @@ void write_fields(sink& s, const record_program& p, const value* values, int cou
     } else if (std::size_t(w) <= v.a.n) {
       put_chars(s, v.a.p, std::size_t(w));
     } else {
-      put_blanks(s, std::size_t(w) - v.a.n);
+      put_chars(s, nullptr, std::size_t(w) - v.a.n);
       put_chars(s, v.a.p, v.a.n);
     }
   }
@@ -208,9 +201,7 @@ char* detail::make_room(channel& ch, std::size_t n) {
 }
 
 outcome detail::read_record(channel& ch, const record_program& p, item* items, int count) {
-  ch.items_read = 0;
-  ch.bad_kind = nullptr;
-  const outcome o = begin_record(ch);
+  const outcome o = detail::begin_statement(ch);
   if (o != outcome::done) return o;
   column_source s{&ch, cursor_at(ch, ch.buf + ch.begin)};
   const outcome r = read_fields(s, p, items, count);

@@ -138,18 +138,13 @@ struct item {
   };
 };
 
-}  // namespace detail
-
-namespace detail {
-
 template <typename T>
 constexpr char kind_of() {
   using U = std::remove_cvref_t<T>;
   if constexpr (std::is_same_v<U, std::int32_t>) return 'I';
   else if constexpr (std::is_same_v<U, float>) return 'F';
   else if constexpr (std::is_same_v<U, std::string_view> || std::is_same_v<U, std::span<char>> ||
-                     (std::is_array_v<U> && std::is_same_v<std::remove_extent_t<U>, char>) ||
-                     (std::is_array_v<U> && std::is_same_v<std::remove_extent_t<U>, const char>))
+                     (std::is_array_v<U> && std::is_same_v<std::remove_cv_t<std::remove_extent_t<U>>, char>))
     return 'A';
   else return 0;
 }
@@ -242,6 +237,12 @@ inline outcome begin_record(channel& ch) {
   ch.dropping = true;
   return outcome::done;
 }
+// The start of every read statement: nothing read yet, the next record begun.
+inline outcome begin_statement(channel& ch) {
+  ch.items_read = 0;
+  ch.bad_kind = nullptr;
+  return begin_record(ch);
+}
 // The general engine on a record begun, from its start. Never inlined:
 // link-time optimisation would put the whole engine into a tool's record
 // loop, which then keeps less in registers (zeb_index_rotate: 6 % more
@@ -260,9 +261,7 @@ inline void quick_done(channel& ch, const quick_line& line, int count) {
 template <typename... T>
 outcome read_numbers(channel& ch, T&... items) {
   constexpr int count = int(sizeof...(T));
-  ch.items_read = 0;
-  ch.bad_kind = nullptr;
-  const outcome o = begin_record(ch);
+  const outcome o = begin_statement(ch);
   if (o != outcome::done) return o;
   quick_line line(ch.buf + ch.begin, ch.buf + ch.end);
   int k = 0;
@@ -273,12 +272,6 @@ outcome read_numbers(channel& ch, T&... items) {
   item it[] = {to_item(items)...};
   return read_free_begun(ch, it, count);
 }
-
-}  // namespace detail
-
-// --- the statements ---------------------------------------------------------
-
-namespace detail {
 
 // A record of fixed layout: one reservation, each field in its place.
 template <fixed_field F, typename V>
@@ -297,6 +290,8 @@ void write_fixed(channel& ch, std::index_sequence<K...>, const V&... values) {
 }
 
 }  // namespace detail
+
+// --- the statements ---------------------------------------------------------
 
 // Writes one record: to a channel, ending with a line feed; or into an
 // internal record, filled from the left and padded with blanks.
