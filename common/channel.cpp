@@ -1,5 +1,5 @@
 // Channels: standard input and output and named files, each with one fixed
-// buffer; the normal stop and the unguarded failure.
+// buffer; the normal stop and the unguarded failure; trimmed lengths.
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -50,24 +50,25 @@ bool drain(channel& ch) {
 // The length of a field without its trailing blanks. A name field is as
 // wide as the longest path, and mostly blanks: eight of them at a time.
 std::size_t trimmed_length(std::span<const char> field) {
-  constexpr std::uint64_t blanks = 0x2020202020202020;
   std::size_t n = field.size();
   for (std::uint64_t word; n >= 8; n -= 8) {
     std::memcpy(&word, field.data() + n - 8, 8);
-    if (word != blanks) break;
+    if (word != detail::blank_bytes) break;
   }
   while (n > 0 && field[n - 1] == ' ') --n;
   return n;
 }
 
-// The name of a field without its trailing blanks, as a C string.
-bool file_name(channel& ch, std::span<const char> field, std::size_t longest, char (&path)[4096]) {
+// Opens the file that a name field names, without its trailing blanks;
+// false, with sys_error set, when it cannot.
+bool open_file(channel& ch, std::span<const char> field, std::size_t longest, int flags) {
   const std::size_t n = trimmed_length(field);
-  const std::size_t shown = n < sizeof ch.name - 1 ? n : sizeof ch.name - 1;
+  const std::size_t shown = std::min(n, sizeof ch.name - 1);
   std::memcpy(ch.name, field.data(), shown);
   ch.name[shown] = 0;
   ch.label = ch.name;
   ch.longest_name = 0;
+  char path[4096];
   if (n > longest) {  // cut, it would name another file
     ch.sys_error = ENAMETOOLONG;
     ch.longest_name = std::uint32_t(longest);
@@ -83,39 +84,35 @@ bool file_name(channel& ch, std::span<const char> field, std::size_t longest, ch
   }
   std::memcpy(path, field.data(), n);
   path[n] = 0;
-  return true;
-}
-
-void reset(channel& ch, int fd, bool writing) {
+  const int fd = above_standard_streams(::open(path, flags | O_CLOEXEC, 0666));
+  if (fd < 0) {
+    ch.sys_error = errno;
+    return false;
+  }
+  struct stat st;
+  if (!(flags & O_CREAT) && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    ch.sys_error = EISDIR;
+    return false;
+  }
   ch.fd = fd;
-  ch.writing = writing;
+  ch.writing = (flags & O_WRONLY) != 0;
   ch.at_end = ch.dropping = false;
   ch.sys_error = 0;
   ch.line = 0;
   ch.begin = ch.end = 0;
   ch.items_read = 0;
   remember(ch);
+  return true;
 }
 
 }  // namespace
 
+int shorten(std::span<const char> field) { return std::max(1, int(trimmed_length(field))); }
+
 bool open_old(channel& ch, std::span<const char> name_field, std::size_t longest) {
-  char path[4096];
-  if (!file_name(ch, name_field, longest, path)) return false;
   // No tool writes a file it did not create: read-only is enough.
-  const int fd = above_standard_streams(::open(path, O_RDONLY | O_CLOEXEC));
-  if (fd < 0) {
-    ch.sys_error = errno;
-    return false;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    ch.sys_error = EISDIR;
-    return false;
-  }
-  reset(ch, fd, false);
-  return true;
+  return open_file(ch, name_field, longest, O_RDONLY);
 }
 
 bool open_new(channel& ch, std::span<const char> name_field, std::size_t longest) {
@@ -123,16 +120,8 @@ bool open_new(channel& ch, std::span<const char> name_field, std::size_t longest
   // standard output that cannot be written then stops the tool without
   // leaving a new file behind, however early its answers arrived.
   flush(std_out);
-  char path[4096];
-  if (!file_name(ch, name_field, longest, path)) return false;
   // O_EXCL: a file that exists, a link to one included, is never touched.
-  const int fd = above_standard_streams(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (fd < 0) {
-    ch.sys_error = errno;
-    return false;
-  }
-  reset(ch, fd, true);
-  return true;
+  return open_file(ch, name_field, longest, O_WRONLY | O_CREAT | O_EXCL);
 }
 
 void close_channel(channel& ch) {
@@ -168,8 +157,7 @@ void fail(std::string_view subject, std::string_view reason) {
     // What was written before the failure stays written.
     for (channel* ch : open_files)
       if (ch) drain(*ch);
-    if (std_out.end) (void)write_all(1, {std_out.buf, std_out.end});
-    std_out.end = 0;
+    drain(std_out);
   }
   // A name or a token from the input may hold any byte: the line is escaped.
   diagnose(tool_name, subject, reason);
@@ -266,24 +254,18 @@ std::int64_t count_line_feeds(const char* p, const char* end) {
 // which stops every scan of the buffered bytes. Needs room: end < buffer_size.
 bool fill(channel& ch) {
   if (ch.fd == 0) flush(std_out);  // a prompt shows before its answer is awaited
-  if (ch.fd < 0) {
-    ch.sys_error = EBADF;
+  ssize_t got;  // a closed channel (fd -1) fails with EBADF
+  do got = ::read(ch.fd, ch.buf + ch.end, std::size_t(buffer_size) - ch.end);
+  while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    ch.sys_error = errno;
     ch.bad_kind = nullptr;
     return false;
   }
-  for (;;) {
-    const ssize_t got = ::read(ch.fd, ch.buf + ch.end, std::size_t(buffer_size) - ch.end);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ch.sys_error = errno;
-      ch.bad_kind = nullptr;
-      return false;
-    }
-    if (got == 0) ch.at_end = true;
-    ch.end += std::uint32_t(got);
-    ch.buf[ch.end] = 0;
-    return true;
-  }
+  if (got == 0) ch.at_end = true;
+  ch.end += std::uint32_t(got);
+  ch.buf[ch.end] = 0;
+  return true;
 }
 
 // Passes over the rest of the record begun last; notes in `text` whether
