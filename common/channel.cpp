@@ -23,20 +23,6 @@ namespace {
 constexpr int max_open_files = 8;
 channel* open_files[max_open_files];
 
-void remember(channel& ch) {
-  for (channel*& slot : open_files)
-    if (!slot) {
-      slot = &ch;
-      return;
-    }
-  fail(ch.label, "too many open files");
-}
-
-void forget(channel& ch) {
-  for (channel*& slot : open_files)
-    if (slot == &ch) slot = nullptr;
-}
-
 // Writes out pending output; false (with sys_error set) when it fails.
 bool drain(channel& ch) {
   if (!ch.writing || ch.fd < 0 || ch.end == 0) return true;
@@ -102,8 +88,12 @@ bool open_file(channel& ch, std::span<const char> field, std::size_t longest, in
   ch.line = 0;
   ch.begin = ch.end = 0;
   ch.items_read = 0;
-  remember(ch);
-  return true;
+  for (channel*& slot : open_files)
+    if (!slot) {
+      slot = &ch;
+      return true;
+    }
+  fail(ch.label, "too many open files");
 }
 
 }  // namespace
@@ -126,7 +116,8 @@ bool open_new(channel& ch, std::span<const char> name_field, std::size_t longest
 
 void close_channel(channel& ch) {
   if (ch.fd < 0) return;
-  forget(ch);
+  for (channel*& slot : open_files)
+    if (slot == &ch) slot = nullptr;
   const bool written = drain(ch);
   const int fd = ch.fd;
   ch.fd = -1;
@@ -166,56 +157,39 @@ void fail(std::string_view subject, std::string_view reason) {
 
 namespace {
 
-// Builds the reason of a diagnostic in a fixed buffer.
+// The reason of a diagnostic, its texts and numbers put together in a
+// fixed buffer.
 struct reason_text {
   char text[160];
   std::size_t n = 0;
 
+  template <typename... T>
+  explicit reason_text(const T&... parts) {
+    (put(parts), ...);
+  }
   void put(std::string_view s) {
     const std::size_t k = std::min(s.size(), sizeof text - n);
     std::memcpy(text + n, s.data(), k);
     n += k;
   }
-  void number(std::int64_t v) { n = std::size_t(std::to_chars(text + n, std::end(text), v).ptr - text); }
+  void put(std::int64_t v) { n = std::size_t(std::to_chars(text + n, std::end(text), v).ptr - text); }
   std::string_view view() const { return {text, n}; }
 };
 
 std::string_view subject(const channel& ch) { return ch.label ? ch.label : ""; }
 
 reason_text open_reason(const channel& ch) {
-  reason_text r;
-  if (ch.longest_name) {
-    r.put("name longer than ");
-    r.number(ch.longest_name);
-    r.put(" characters");
-  } else {
-    r.put(std::strerror(ch.sys_error));
-  }
-  return r;
+  if (ch.longest_name) return reason_text("name longer than ", ch.longest_name, " characters");
+  return reason_text(std::strerror(ch.sys_error));
 }
 
 reason_text read_reason(const channel& ch, outcome o) {
-  reason_text r;
-  if (o == outcome::end_of_file) {
-    if (ch.items_read > 0) {
-      r.put("line ");
-      r.number(ch.line);
-      r.put(": the input ends inside a record");
-    } else {
-      r.put("end of file after line ");
-      r.number(ch.line);
-    }
-  } else if (ch.bad_kind) {
-    r.put("line ");
-    r.number(ch.line);
-    r.put(": cannot read '");
-    r.put(std::string_view(ch.bad_text, ch.bad_length));
-    r.put("' as ");
-    r.put(ch.bad_kind);
-  } else {
-    r.put(std::strerror(ch.sys_error ? ch.sys_error : EIO));
-  }
-  return r;
+  if (o == outcome::end_of_file && ch.items_read == 0) return reason_text("end of file after line ", ch.line);
+  if (o == outcome::end_of_file) return reason_text("line ", ch.line, ": the input ends inside a record");
+  if (ch.bad_kind)
+    return reason_text("line ", ch.line, ": cannot read '", std::string_view(ch.bad_text, ch.bad_length), "' as ",
+                       ch.bad_kind);
+  return reason_text(std::strerror(ch.sys_error ? ch.sys_error : EIO));
 }
 
 }  // namespace

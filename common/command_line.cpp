@@ -1,8 +1,8 @@
 #include "command_line.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,6 +17,18 @@ namespace {
   ::_exit(failure_status);
 }
 
+// Writes the parts as one line on standard error, each escaped as
+// escape_control_bytes does; errno is kept.
+void write_escaped_line(std::initializer_list<std::string_view> parts) {
+  char line[2048];
+  std::size_t n = 0;
+  for (std::string_view part : parts) n += escape_control_bytes(part, line + n, sizeof line - 1 - n);
+  line[n++] = '\n';
+  const int saved = errno;
+  (void)write_all(2, std::string_view(line, n));
+  errno = saved;
+}
+
 }  // namespace
 
 void answer_help_or_version(int argc, char** argv, const char* tool, std::string_view usage) {
@@ -27,16 +39,7 @@ void answer_help_or_version(int argc, char** argv, const char* tool, std::string
 }
 
 void hint_at_terminal(std::string_view tool, std::string_view what) {
-  if (!::isatty(0)) return;
-  char line[512];
-  std::size_t n = 0;
-  for (std::string_view part : {tool, std::string_view(": waiting for "), what, std::string_view("; see "), tool,
-                                std::string_view(" --help\n")}) {
-    const std::size_t k = std::min(part.size(), sizeof line - n);
-    std::memcpy(line + n, part.data(), k);
-    n += k;
-  }
-  (void)write_all(2, std::string_view(line, n));
+  if (::isatty(0)) write_escaped_line({tool, ": waiting for ", what, "; see ", tool, " --help"});
 }
 
 std::size_t escape_control_bytes(std::string_view text, char* out, std::size_t room) {
@@ -59,14 +62,7 @@ std::size_t escape_control_bytes(std::string_view text, char* out, std::size_t r
 }
 
 void diagnose(std::string_view tool, std::string_view subject, std::string_view reason) {
-  char line[2048];
-  std::size_t n = 0;
-  for (std::string_view part : {tool, std::string_view(": "), subject, std::string_view(": "), reason})
-    n += escape_control_bytes(part, line + n, sizeof line - 1 - n);
-  line[n++] = '\n';
-  const int saved = errno;
-  (void)write_all(2, std::string_view(line, n));
-  errno = saved;
+  write_escaped_line({tool, ": ", subject, ": ", reason});
 }
 
 bool write_all(int fd, std::string_view text) {

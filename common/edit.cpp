@@ -13,31 +13,23 @@ namespace {
 
 void stars(char* dst, int w) { std::memset(dst, '*', std::size_t(w)); }
 
-// Right-justifies n characters of `text` in a field of w.
-void right_justify(char* dst, int w, const char* text, int n) {
+// Right-justifies `text` in a field of w.
+void right_justify(char* dst, int w, std::string_view text) {
+  const int n = int(text.size());
   if (n > w) return stars(dst, w);
   std::memset(dst, ' ', std::size_t(w - n));
-  std::memcpy(dst + (w - n), text, std::size_t(n));
+  std::memcpy(dst + (w - n), text.data(), text.size());
 }
-
-constexpr double powers_of_ten[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // Values too wide for the quick path: to_chars gives the exact digits.
 void put_real_wide(char* dst, double magnitude, bool negative, int w, int d) {
-  char digits[400];  // up to 39 integer digits and 40 decimals, with room to spare
-  auto r = std::to_chars(digits, digits + sizeof digits, magnitude, std::chars_format::fixed, d);
-  if (d == 0) *r.ptr++ = '.';  // to_chars leaves out the point that Fw.0 writes
-  int len = int(r.ptr - digits);
-  const char* text = digits;
-  if (digits[0] == '0' && d > 0 && len + (negative ? 1 : 0) > w) {
-    ++text;  // the lone 0 before the point
-    --len;
-  }
-  if (len + (negative ? 1 : 0) > w) return stars(dst, w);
-  char* p = dst;
-  for (int i = len + (negative ? 1 : 0); i < w; ++i) *p++ = ' ';
-  if (negative) *p++ = '-';
-  std::memcpy(p, text, std::size_t(len));
+  char text[400];  // a sign, up to 39 integer digits and 40 decimals, with room to spare
+  char* start = text + 1;
+  char* end = std::to_chars(start, std::end(text), magnitude, std::chars_format::fixed, d).ptr;
+  if (d == 0) *end++ = '.';  // to_chars leaves out the point that Fw.0 writes
+  if (*start == '0' && d > 0 && end - start + negative > w) ++start;  // the lone 0 before the point
+  if (negative) *--start = '-';
+  right_justify(dst, w, std::string_view(start, std::size_t(end - start)));
 }
 
 }  // namespace
@@ -59,16 +51,14 @@ void put_integer(char* dst, std::int32_t v, int w) {
 }
 
 void put_real(char* dst, float v, int w, int d) {
-  if (std::isnan(v)) return right_justify(dst, w, "NaN", 3);
+  if (std::isnan(v)) return right_justify(dst, w, "NaN");
   const bool negative = std::signbit(v);
-  if (std::isinf(v)) {
-    return negative ? right_justify(dst, w, "-Infinity", 9) : right_justify(dst, w, "Infinity", 8);
-  }
+  if (std::isinf(v)) return right_justify(dst, w, negative ? "-Infinity" : "Infinity");
   // |v| to exactly d decimals, rounded to nearest with ties to even. A
   // float times 10^d (d <= 8) is exact in a double, so one rounding gives
   // the exact result; other cases go through to_chars, exact as well.
   const double magnitude = std::fabs(double(v));
-  const double scaled = magnitude * powers_of_ten[d < 9 ? d : 0];
+  const double scaled = magnitude * detail::powers_of_ten[d < 9 ? d : 0];
   if (d > 8 || scaled >= 0x1p52) return put_real_wide(dst, magnitude, negative, w, d);
   // Adding and taking away 2^52 rounds to an integer in the current
   // rounding mode: to nearest, ties to even.
@@ -82,7 +72,7 @@ void put_real(char* dst, float v, int w, int d) {
   if (p == dst) return stars(dst, w);
   *--p = '.';
   if (n == 0) {
-    if (p - dst > (negative ? 1 : 0)) *--p = '0';  // the lone 0 goes first when room is short
+    if (p - dst > negative) *--p = '0';  // the lone 0 goes first when room is short
   } else {
     // Two digits at a time halves the chain of divisions.
     static constexpr char pairs[] =
@@ -153,39 +143,26 @@ const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& ou
 }
 
 bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out) {
-  const std::string_view s = without_blanks(text, blanks_ignored, scratch_text);
-  if (s.empty()) {
-    if (!blanks_ignored) return false;
+  std::string_view s = without_blanks(text, blanks_ignored, scratch_text);
+  if (s.empty() && blanks_ignored) {
     out = 0;  // an all-blank field
     return true;
   }
-  std::size_t i = 0;
-  const bool negative = s[0] == '-';
-  if (s[0] == '+' || s[0] == '-') ++i;
-  if (i == s.size()) return false;
-  std::int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-    if (v > std::int64_t(INT32_MAX) + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX) return false;
-  out = std::int32_t(v);
-  return true;
+  // from_chars takes no plus sign (and "+-1" stays refused).
+  if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
+  const char* const end = s.data() + s.size();
+  const auto r = std::from_chars(s.data(), end, out);  // out of range: an error, out untouched
+  return !s.empty() && r.ec == std::errc() && r.ptr == end;
 }
 
 bool get_real(std::string_view text, bool blanks_ignored, int implied_decimals, float& out) {
-  if (!blanks_ignored && implied_decimals == 0) {
-    plain_decimal d;
-    if (scan_plain_decimal(text.data(), text.data() + text.size(), d) == text.data() + text.size() &&
-        plain_to_real(d, out))
-      return true;
-  }
-  // Other plain decimals from_chars takes whole.
   if (!blanks_ignored && implied_decimals == 0 && !text.empty()) {
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), out);
-    if (r.ec == std::errc() && r.ptr == text.data() + text.size()) return true;
+    const char* const end = text.data() + text.size();
+    plain_decimal d;
+    if (scan_plain_decimal(text.data(), end, d) == end && plain_to_real(d, out)) return true;
+    // Other plain decimals from_chars takes whole.
+    const auto r = std::from_chars(text.data(), end, out);
+    if (r.ec == std::errc() && r.ptr == end) return true;
   }
   const std::string_view s = without_blanks(text, blanks_ignored, scratch_text);
   if (s.empty()) {

@@ -34,6 +34,7 @@ inline void store_word(char* dst, std::uint64_t word) { std::memcpy(dst, &word, 
 
 inline constexpr std::uint64_t blank_bytes = 0x2020202020202020;
 inline constexpr std::uint64_t zero_bytes = 0x3030303030303030;
+inline constexpr double powers_of_ten[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // n / 10^d (d from 0 to 4) by a multiplication, exact for every n. The
 // compiler can leave a division where the divisor is a constant it learns
@@ -163,9 +164,8 @@ inline constexpr auto decimal_texts = [] {
   // rounded once to an integer, ties to even. Below 10^8 all its digits
   // fit one word: the last d are the decimals, and up to seven of them
   // leave the whole part a byte of the word at least.
-  static constexpr double tens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
   if (d >= 1 && d <= 7 && before_point >= 1 && before_point <= 16) {
-    const double scaled = std::fabs(double(v)) * tens[d];
+    const double scaled = std::fabs(double(v)) * powers_of_ten[d];
     if (scaled < 99999999.0) {  // false for NaN and infinities too
       // Rounded in the processor's rounding mode: to nearest, ties to even.
       const std::uint64_t n = std::uint64_t(_mm_cvtsd_si64(_mm_set_sd(scaled)));
