@@ -195,11 +195,8 @@ reason_text read_reason(const channel& ch, outcome o) {
 }  // namespace
 
 void fail_open(const channel& ch) { fail(subject(ch), open_reason(ch).view()); }
-
 void fail_read(const channel& ch, outcome o) { fail(subject(ch), read_reason(ch, o).view()); }
-
 void explain_open(const channel& ch) { diagnose(tool_name, subject(ch), open_reason(ch).view()); }
-
 void explain_read(const channel& ch, outcome o) {
   diagnose(tool_name, subject(ch), read_reason(ch, o).view());
 }

@@ -8,13 +8,11 @@
 #include <span>
 #include <string_view>
 
-#include "record_template.h"
 #include "text.h"
 
 namespace zeb {
 
 using detail::begin_record;
-using detail::decimal_to_real;
 using detail::item;
 using detail::read_free;
 using detail::read_record;
@@ -41,7 +39,7 @@ const char* scan_plain_decimal(const char* p, const char* end, plain_decimal& ou
 // The exact conversion of the common case; false leaves the text to get_real.
 inline bool plain_to_real(const plain_decimal& d, float& out) {
   if (d.digits == 0 || d.digits > 15 || d.decimals > 22) return false;
-  return decimal_to_real(d.mantissa, unsigned(d.decimals), std::uint32_t(d.minus) << 31, out);
+  return detail::decimal_to_real(d.mantissa, unsigned(d.decimals), std::uint32_t(d.minus) << 31, out);
 }
 
 // Stands in for a numeric token too long to hold: fed the token's bytes in

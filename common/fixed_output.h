@@ -12,8 +12,6 @@
 #include <emmintrin.h>
 #include <array>
 
-#include "record_template.h"
-
 namespace zeb {
 
 // The general edits: exactly w characters at dst.
@@ -22,13 +20,9 @@ void put_real(char* dst, float v, int w, int d);
 
 namespace detail {
 
-// --- output --------------------------------------------------------------
-//
 // Each field is stored with whole words that may run up to 15 bytes past
 // its end; fields are written from left to right, so the next field, or
-// the buffer's slack after the record, takes the overrun. Values that do
-// not fit the quick form take put_integer and put_real, which write
-// exactly the field.
+// the buffer's slack after the record, takes the overrun.
 
 inline void store_word(char* dst, std::uint64_t word) { std::memcpy(dst, &word, sizeof word); }
 

@@ -116,22 +116,17 @@ struct template_parser {
     int n = 0;
     switch (c) {
       case 'I':
-        op.kind = op_kind::integer;
+      case 'F':
+        op.kind = c == 'I' ? op_kind::integer : op_kind::real;
         if (!number(n, 1)) return false;
         op.width = std::uint16_t(n);
-        return add(op);
-      case 'F': {
-        op.kind = op_kind::real;
-        if (!number(n, 1)) return false;
-        op.width = std::uint16_t(n);
+        if (c == 'I') return add(op);
         if (at >= int(s.size()) || s[at] != '.') return fail("F needs a point and decimals");
         ++at;
-        int d = 0;
-        if (!number(d, 0)) return false;
-        if (d > 40) return fail("too many decimals");
-        op.decimals = std::uint8_t(d);
+        if (!number(n, 0)) return false;
+        if (n > 40) return fail("too many decimals");
+        op.decimals = std::uint8_t(n);
         return add(op);
-      }
       case 'A':
         op.kind = op_kind::text;
         if (at < int(s.size()) && is_digit(s[at])) {
@@ -304,7 +299,6 @@ struct fixed_field {
   std::uint16_t at = 0;     // first column, from 0
   std::uint16_t width = 0;
   std::uint8_t decimals = 0;
-  bool real = false;
 };
 
 struct fixed_layout {
@@ -327,7 +321,6 @@ constexpr fixed_layout layout_of(const record_program& p) {
     f.at = std::uint16_t(at);
     f.width = std::uint16_t(it.width);
     f.decimals = std::uint8_t(it.decimals);
-    f.real = it.kind == op_kind::real;
     at += it.width;
     if (at > 4096) return fixed_layout{};
   }

@@ -302,22 +302,13 @@ void write_templated(channel& ch, const V&... values) {
     constexpr fixed_layout layout = layout_of(program);
     if constexpr (layout.fixed) return detail::write_fixed<layout>(ch, std::index_sequence_for<V...>{}, values...);
   }
-  if constexpr (sizeof...(V) == 0) {
-    detail::write_record(ch, program, nullptr, 0);
-  } else {
-    const detail::value v[] = {detail::to_value(values)...};
-    detail::write_record(ch, program, v, int(sizeof...(V)));
-  }
+  const detail::value v[sizeof...(V) ? sizeof...(V) : 1] = {detail::to_value(values)...};  // never empty
+  detail::write_record(ch, program, v, int(sizeof...(V)));
 }
 template <detail::template_text T, typename... V>
 void write_templated(std::span<char> record, const V&... values) {
-  constexpr const record_program& program = detail::program_of<T, false, V...>;
-  if constexpr (sizeof...(V) == 0) {
-    detail::write_record(record, program, nullptr, 0);
-  } else {
-    const detail::value v[] = {detail::to_value(values)...};
-    detail::write_record(record, program, v, int(sizeof...(V)));
-  }
+  const detail::value v[sizeof...(V) ? sizeof...(V) : 1] = {detail::to_value(values)...};
+  detail::write_record(record, detail::program_of<T, false, V...>, v, int(sizeof...(V)));
 }
 
 // Reads one record into the items: from a channel's next line, or from an
