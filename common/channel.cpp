@@ -245,9 +245,8 @@ bool pass_rest(channel& ch, bool* text = nullptr) {
   for (;;) {
     const char* start = ch.buf + ch.begin;
     const char* lf = static_cast<const char*>(std::memchr(start, '\n', ch.end - ch.begin));
-    if (text != nullptr) {
+    if (text)
       for (const char* p = start; p != (lf ? lf : ch.buf + ch.end); ++p) *text |= *p != ' ' && *p != '\r';
-    }
     if (lf) {
       ch.begin = std::uint32_t(lf + 1 - ch.buf);
       break;

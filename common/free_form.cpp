@@ -4,6 +4,7 @@
 // statement, which first offers a line of plain numbers to the quick path
 // (quick_input.cpp).
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -146,17 +147,14 @@ bool store_text(const item& it, std::string_view text) {
   return text.find_first_not_of(' ', n) != std::string_view::npos;
 }
 
-// Characters that end a free-form token (blank, tab, comma, semicolon,
-// slash).
-struct char_table {
-  bool separator[256] = {};
-  constexpr char_table() {
-    for (unsigned char c : {' ', '\t', ',', ';', '/'}) separator[c] = true;
-  }
-};
-constexpr char_table chars;
+// Characters that end a free-form token: blank, tab, comma, semicolon, slash.
+constexpr auto separators = [] {
+  std::array<bool, 256> is{};
+  for (unsigned char c : {' ', '\t', ',', ';', '/'}) is[c] = true;
+  return is;
+}();
 
-bool is_separator(char c) { return chars.separator[static_cast<unsigned char>(c)]; }
+bool is_separator(char c) { return separators[static_cast<unsigned char>(c)]; }
 
 // One token of free-form input, as scanned from the current record. A
 // token the buffer can hold is [t, end) there (a quoted one unquoted in

@@ -80,21 +80,13 @@ struct template_parser {
   constexpr bool literal() {
     const char quote = s[at++];
     const int start = at;
-    for (;;) {
+    for (;; ++at) {
       if (at >= int(s.size())) return fail("a literal text is not closed");
-      if (s[at] == quote) {
-        if (at + 1 < int(s.size()) && s[at + 1] == quote) {
-          at += 2;  // a doubled quote stands for one
-          continue;
-        }
-        break;
-      }
-      ++at;
+      if (s[at] != quote) continue;
+      if (at + 1 == int(s.size()) || s[at + 1] != quote) break;
+      ++at;  // a doubled quote stands for one
     }
-    template_op op;
-    op.kind = op_kind::literal;
-    op.width = std::uint16_t(start);
-    op.length = std::uint16_t(at - start);
+    const template_op op{.kind = op_kind::literal, .width = std::uint16_t(start), .length = std::uint16_t(at - start)};
     ++at;
     return add(op);
   }
