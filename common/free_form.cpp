@@ -182,10 +182,10 @@ template <typename F>
 bool scan_token(channel& ch, cursor& c, token& tk, F more) {
   for (;;) {
     while (c.p < c.stop && more(*c.p)) ++c.p;
-    if (c.p < c.stop || c.whole) break;
+    const bool ended = c.p < c.stop || c.whole;
     // The buffered bytes end inside the token: keep them and read on; a
     // token that fills the buffer keeps its head and passes the rest.
-    if (!tk.long_one && tk.t == ch.buf && ch.end == std::uint32_t(buffer_size)) {
+    if (!ended && !tk.long_one && tk.t == ch.buf && ch.end == std::uint32_t(buffer_size)) {
       tk.long_one = true;
       tk.reducer = number_reducer{};
       tk.fed = tk.t;
@@ -196,16 +196,11 @@ bool scan_token(channel& ch, cursor& c, token& tk, F more) {
     } else {
       tk.end = c.p;
     }
+    tk.fed = c.p;
+    if (ended) return true;
     if (!read_more(ch, c, tk.t, tk.end)) return false;
     tk.fed = c.p;
   }
-  if (tk.long_one) {
-    tk.reducer.take(tk.fed, std::size_t(c.p - tk.fed));
-    tk.fed = c.p;
-  } else {
-    tk.end = c.p;
-  }
-  return true;
 }
 
 // A text between quotes from c.p (at the opening quote), a doubled quote
@@ -238,8 +233,7 @@ bool scan_quoted(channel& ch, cursor& c, token& tk) {
   return true;
 }
 
-// The general engine, on the record just begun; ch.begin is left where
-// the statement stopped.
+// The general engine, on the record just begun, from c on.
 outcome free_form(channel& ch, cursor& c, item* items, int count) {
   int next = 0;
   bool after_value = false;  // right after a value a comma only separates
@@ -261,11 +255,8 @@ outcome free_form(channel& ch, cursor& c, item* items, int count) {
     if (first == '/') return outcome::done;
     if (first == ',' || first == ';') {
       ++c.p;
-      if (after_value) {
-        after_value = false;
-        continue;
-      }
-      ch.items_read = ++next;  // a null value: the item keeps what it holds
+      if (!after_value) ch.items_read = ++next;  // a null value: the item keeps what it holds
+      after_value = false;
       if (next == count) return outcome::done;
       continue;
     }
