@@ -33,15 +33,15 @@ inline constexpr double powers_of_ten[] = {1, 10, 100, 1000, 10000, 100000, 1000
 // n / 10^d (d from 0 to 4) by a multiplication, exact for every n. The
 // compiler can leave a division where the divisor is a constant it learns
 // late, or where it thinks the code is cold, as in a tool's main.
-inline std::uint32_t over_power_of_ten(std::uint32_t n, int d) {
-  static constexpr std::uint64_t factors[] = {1, 0xcccccccd, 0x51eb851f, 0x10624dd3, 0xd1b71759};
-  static constexpr int shifts[] = {0, 35, 37, 38, 45};
-  return std::uint32_t((n * factors[d]) >> shifts[d]);
+inline constexpr std::uint64_t tenth_factors[] = {1, 0xcccccccd, 0x51eb851f, 0x10624dd3, 0xd1b71759};
+inline constexpr int tenth_shifts[] = {0, 35, 37, 38, 45};
+constexpr std::uint32_t over_power_of_ten(std::uint32_t n, int d) {
+  return std::uint32_t((n * tenth_factors[d]) >> tenth_shifts[d]);
 }
 
 // The eight decimal digits of n < 10^8, one digit value (0 to 9) per byte,
 // the first digit in the lowest byte (which is the first in memory).
-inline std::uint64_t digit_bytes(std::uint32_t n) {
+constexpr std::uint64_t digit_bytes(std::uint32_t n) {
   const std::uint32_t high = over_power_of_ten(n, 4);
   const std::uint64_t x = high | std::uint64_t(n - 10000 * high) << 32;           // 4 + 4 digits
   const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007f0000007f;        // x / 100 per half
@@ -54,7 +54,7 @@ inline std::uint64_t digit_bytes(std::uint32_t n) {
 // blank, one digit at least, a minus sign before the first digit. Gives
 // the number of characters that are not blanks. The word has no room for
 // a sign before eight digits: callers keep to seven.
-inline std::uint64_t integer_text(std::uint64_t digits, bool negative, int& length) {
+constexpr std::uint64_t integer_text(std::uint64_t digits, bool negative, int& length) {
   // The bit where the first digit begins; a zero keeps its last digit.
   const int first = __builtin_ctzll(digits | std::uint64_t(1) << 56) & ~7;
   const std::uint64_t lead = (std::uint64_t(1) << first) - 1;
@@ -83,18 +83,8 @@ inline void store_right_aligned(char* dst, std::uint64_t text, int w) {
 inline constexpr int small_integers = 1000;
 inline constexpr auto small_integer_texts = [] {
   std::array<std::uint64_t, 2 * small_integers> texts{};
-  for (int k = 0; k < 2 * small_integers; ++k) {
-    std::uint64_t text = blank_bytes;
-    int n = k % small_integers;
-    int at = 7;
-    do {
-      text = (text & ~(std::uint64_t(0xff) << (8 * at))) | std::uint64_t('0' + n % 10) << (8 * at);
-      n /= 10;
-      --at;
-    } while (n > 0);
-    if (k >= small_integers) text = (text & ~(std::uint64_t(0xff) << (8 * at))) | std::uint64_t('-') << (8 * at);
-    texts[std::size_t(k)] = text;
-  }
+  for (int k = 0, length = 0; k < 2 * small_integers; ++k)
+    texts[std::size_t(k)] = integer_text(digit_bytes(std::uint32_t(k % small_integers)), k >= small_integers, length);
   return texts;
 }();
 
