@@ -151,8 +151,11 @@ bool get_integer(std::string_view text, bool blanks_ignored, std::int32_t& out) 
   // from_chars takes no plus sign (and "+-1" stays refused).
   if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
   const char* const end = s.data() + s.size();
-  const auto r = std::from_chars(s.data(), end, out);  // out of range: an error, out untouched
-  return !s.empty() && r.ec == std::errc() && r.ptr == end;
+  std::int32_t v;  // an error leaves out as it was
+  const auto r = std::from_chars(s.data(), end, v);
+  if (s.empty() || r.ec != std::errc() || r.ptr != end) return false;
+  out = v;
+  return true;
 }
 
 bool get_real(std::string_view text, bool blanks_ignored, int implied_decimals, float& out) {
