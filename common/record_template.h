@@ -143,9 +143,7 @@ struct template_parser {
         for (int k = open + 1; k < p.count; ++k)
           gives_items = gives_items || (p.ops[k].kind != op_kind::group && p.ops[k].kind != op_kind::group_end);
         if (!gives_items) return fail("a group holds no item");
-        template_op end;
-        end.kind = op_kind::group_end;
-        if (!add(end)) return false;
+        if (!add({.kind = op_kind::group_end})) return false;
         p.ops[open].length = std::uint16_t(p.count - 1);
         return true;
       }
@@ -179,8 +177,7 @@ struct template_parser {
 
 // Parses a template; `error` in the result is null when it is well-formed.
 constexpr record_program parse_template(std::string_view text) {
-  detail::template_parser parser{text, 0, {}};
-  parser.p.text = text;
+  detail::template_parser parser{text, 0, {.text = text}};
   parser.skip_blanks();
   if (parser.at >= int(text.size()) || text[parser.at] != '(') {
     parser.fail("a template begins with a parenthesis");
