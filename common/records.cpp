@@ -178,12 +178,6 @@ outcome read_fields(column_source& s, const record_program& p, item* items, int 
 
 }  // namespace
 
-char* detail::make_room(channel& ch, std::size_t n) {
-  if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
-  if (std::size_t(output_size) - ch.end < n) flush(ch);
-  return ch.buf + ch.end;
-}
-
 void detail::write_record(channel& ch, const record_program& p, const value* values, int count) {
   if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
   sink s{&ch, ch.buf + ch.end, ch.buf + output_size};
@@ -200,8 +194,14 @@ void detail::write_record(std::span<char> record, const record_program& p, const
   std::memset(s.p, ' ', std::size_t(s.end - s.p));
 }
 
+char* detail::make_room(channel& ch, std::size_t n) {
+  if (!ch.writing || ch.fd < 0) fail(ch.label ? ch.label : "channel", "not open for writing");
+  if (std::size_t(output_size) - ch.end < n) flush(ch);
+  return ch.buf + ch.end;
+}
+
 outcome detail::read_record(channel& ch, const record_program& p, item* items, int count) {
-  const outcome o = detail::begin_statement(ch);
+  const outcome o = begin_statement(ch);
   if (o != outcome::done) return o;
   column_source s{&ch, cursor_at(ch, ch.buf + ch.begin)};
   const outcome r = read_fields(s, p, items, count);
