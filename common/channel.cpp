@@ -1,5 +1,5 @@
 // Channels: standard input and output and named files, each with one fixed
-// buffer; the normal stop and the unguarded failure; trimmed lengths.
+// buffer; the normal stop and the unguarded failure.
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -33,35 +33,19 @@ bool drain(channel& ch) {
   return false;
 }
 
-// The length of a field without its trailing blanks. A name field is as
-// wide as the longest path, and mostly blanks: eight of them at a time.
-std::size_t trimmed_length(std::span<const char> field) {
-  std::size_t n = field.size();
-  for (std::uint64_t word; n >= 8; n -= 8) {
-    std::memcpy(&word, field.data() + n - 8, 8);
-    if (word != detail::blank_bytes) break;
-  }
-  while (n > 0 && field[n - 1] == ' ') --n;
-  return n;
-}
-
 // Opens the file that a name field names, without its trailing blanks;
 // false, with sys_error set, when it cannot.
 bool open_file(channel& ch, std::span<const char> field, std::size_t longest, int flags) {
-  const std::size_t n = trimmed_length(field);
+  const std::size_t n = detail::trimmed_length(field);
   const std::size_t shown = std::min(n, sizeof ch.name - 1);
   std::memcpy(ch.name, field.data(), shown);
   ch.name[shown] = 0;
   ch.label = ch.name;
   ch.longest_name = 0;
   char path[4096];
-  if (n > longest) {  // cut, it would name another file
+  if (n > longest || n >= sizeof path) {  // cut, it would name another file
     ch.sys_error = ENAMETOOLONG;
-    ch.longest_name = std::uint32_t(longest);
-    return false;
-  }
-  if (n >= sizeof path) {
-    ch.sys_error = ENAMETOOLONG;
+    if (n > longest) ch.longest_name = std::uint32_t(longest);
     return false;
   }
   if (std::memchr(field.data(), 0, n)) {  // a NUL would name another file
@@ -97,8 +81,6 @@ bool open_file(channel& ch, std::span<const char> field, std::size_t longest, in
 }
 
 }  // namespace
-
-int shorten(std::span<const char> field) { return std::max(1, int(trimmed_length(field))); }
 
 bool open_old(channel& ch, std::span<const char> name_field, std::size_t longest) {
   // No tool writes a file it did not create: read-only is enough.

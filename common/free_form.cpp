@@ -276,9 +276,8 @@ outcome free_form(channel& ch, cursor& c, item* items, int count) {
         }
         repeat = r;
         ++c.p;
-        while (c.p == c.stop && !c.whole) {
+        while (c.p == c.stop && !c.whole)
           if (!read_more(ch, c)) return outcome::error;
-        }
         if (c.p == c.stop || is_separator(*c.p)) {  // r*: r null values
           next += std::min(repeat, count - next);
           ch.items_read = next;

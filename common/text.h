@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -360,8 +361,27 @@ outcome read_free_form(channel& ch, T&&... items) {
 
 // --- trimmed length -------------------------------------------------------
 
+namespace detail {
+
+// The length of a field without its trailing blanks. A name field is as
+// wide as the longest path, and mostly blanks: eight of them at a time.
+inline std::size_t trimmed_length(std::span<const char> field) {
+  std::size_t n = field.size();
+  for (std::uint64_t word; n >= 8; n -= 8) {
+    std::memcpy(&word, field.data() + n - 8, 8);
+    if (word != blank_bytes) break;
+  }
+  while (n > 0 && field[n - 1] == ' ') --n;
+  return n;
+}
+
+}  // namespace detail
+
 // The position of the last character of the field that is not a blank
 // (only the character 32 is one), at least 1.
-int shorten(std::span<const char> field);
+inline int shorten(std::span<const char> field) {
+  const std::size_t n = detail::trimmed_length(field);
+  return n > 0 ? int(n) : 1;
+}
 
 }  // namespace zeb
