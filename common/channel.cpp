@@ -40,6 +40,7 @@ bool open_file(channel& ch, std::span<const char> field, std::size_t longest, in
   const std::size_t shown = std::min(n, sizeof ch.name - 1);
   std::memcpy(ch.name, field.data(), shown);
   ch.name[shown] = 0;
+  ch.name_length = std::uint8_t(shown);
   ch.label = ch.name;
   ch.longest_name = 0;
   char path[4096];
@@ -158,7 +159,10 @@ struct reason_text {
   std::string_view view() const { return {text, n}; }
 };
 
-std::string_view subject(const channel& ch) { return ch.label ? ch.label : ""; }
+std::string_view subject(const channel& ch) {
+  if (ch.label == ch.name) return {ch.name, ch.name_length};  // a NUL in it shows as \x00
+  return ch.label ? ch.label : "";
+}
 
 reason_text open_reason(const channel& ch) {
   if (ch.longest_name) return reason_text("name longer than ", ch.longest_name, " characters");

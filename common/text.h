@@ -62,7 +62,8 @@ struct channel {
   char bad_text[47] = {};   // after the outcome error: the text that failed,
   std::uint8_t bad_length = 0;  // this much of it (it may hold NUL bytes)
   std::uint32_t longest_name = 0;  // after a name refused as too long: the most it may hold
-  char name[256] = {};
+  char name[256] = {};      // a file channel's name, cut to 255 bytes for diagnostics,
+  std::uint8_t name_length = 0;  // this many of them (a refused name may hold NUL bytes)
   char buf[output_size + buffer_slack];
 };
 

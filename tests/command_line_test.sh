@@ -71,11 +71,13 @@ begin "control bytes and non-ASCII bytes in a failing token are escaped"
 run '\033[2J\033]0:title\007\303\251 2 3 4 5 6 7\n' zeb_index_rotate
 expect_unguarded "^zeb_index_rotate: standard input: line 1: cannot read '\\\\x1b\[2J\\\\x1b\]0:title\\\\x07\\\\xc3\\\\xa9' as an integer$"
 
-begin "a NUL byte in a failing token is shown, not taken for its end"
+begin "a NUL byte in a failing token or a refused name is shown, not taken for its end"
 run '1 2 \x003 4 5 6 7\n' zeb_index_rotate
 expect_unguarded "^zeb_index_rotate: standard input: line 1: cannot read '\\\\x003' as an integer$"
 run '1 2 3\x00\033[2J 4 5 6 7\n' zeb_index_rotate
 expect_unguarded "^zeb_index_rotate: standard input: line 1: cannot read '3\\\\x00\\\\x1b\\[2J' as an integer$"
+run 'gri\x00d.dat\n1\n' zeb_nth_line
+expect_unguarded "^zeb_nth_line: gri\\\\x00d.dat: Invalid argument$"
 
 begin "random bytes give a diagnostic without a control byte"
 head -c 4000 /dev/urandom >noise
